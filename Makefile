@@ -1,0 +1,43 @@
+# make demo: build, install and convert the bundled sample document.
+# make test: build and run every test (C++ units under ASan/UBSan, then pytest).
+SHELL := /bin/bash
+VENV ?= .venv
+PY := $(VENV)/bin/python
+BUILD := build
+CPP_BUILD := $(BUILD)/cpp-tests
+SAMPLE := examples/sample.hwp
+
+.PHONY: all demo test test-cpp test-python install deps clean
+
+all: install
+
+$(BUILD)/.deps: scripts/install-deps.sh
+	@bash scripts/install-deps.sh
+	@mkdir -p $(BUILD) && touch $@
+
+deps: $(BUILD)/.deps
+
+$(VENV)/.ready: $(BUILD)/.deps pyproject.toml
+	@test -x $(PY) || "$$(bash scripts/find-python.sh)" -m venv $(VENV)
+	$(PY) -m pip install -q --disable-pip-version-check "scikit-build-core>=0.10" cmake ninja
+	@touch $@
+
+install: $(VENV)/.ready
+	$(PY) -m pip install -q --disable-pip-version-check --no-build-isolation ".[test]"
+
+test-cpp: $(VENV)/.ready
+	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DMARLUNE_BUILD_PYTHON=OFF -DMARLUNE_BUILD_TESTS=ON -DMARLUNE_SANITIZE=ON >/dev/null
+	$(VENV)/bin/cmake --build $(CPP_BUILD)
+	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure
+
+test-python: install
+	$(PY) -m pytest -q tests/python
+
+test: test-cpp test-python
+
+demo: install
+	@$(PY) -c 'import sys, marlune; sys.stdout.write(marlune.hwp_to_markdown(sys.argv[1]) + "\n")' $(SAMPLE)
+
+clean:
+	rm -rf $(BUILD) $(VENV)

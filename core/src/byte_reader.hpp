@@ -1,0 +1,80 @@
+// The one bounds-checked little-endian reader that every read of record
+// payloads and stream bytes goes through. A read that would pass the end
+// yields nothing and leaves the position where it was.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace marlune {
+
+class ByteReader {
+public:
+    explicit ByteReader(std::span<const std::uint8_t> bytes) noexcept : bytes_(bytes) {}
+
+    std::size_t position() const noexcept { return pos_; }
+    std::size_t size() const noexcept { return bytes_.size(); }
+    std::size_t remaining() const noexcept { return bytes_.size() - pos_; }
+    bool has(std::size_t count) const noexcept { return count <= remaining(); }
+
+    bool skip(std::size_t count) noexcept {
+        if (!has(count)) return false;
+        pos_ += count;
+        return true;
+    }
+
+    std::optional<std::uint8_t> u8() noexcept {
+        if (!has(1)) return std::nullopt;
+        return bytes_[pos_++];
+    }
+
+    std::optional<std::uint16_t> u16() noexcept {
+        if (!has(2)) return std::nullopt;
+        const auto value = static_cast<std::uint16_t>(bytes_[pos_] | (bytes_[pos_ + 1] << 8));
+        pos_ += 2;
+        return value;
+    }
+
+    std::optional<std::uint32_t> u32() noexcept {
+        if (!has(4)) return std::nullopt;
+        const std::uint32_t value = std::uint32_t{bytes_[pos_]} | (std::uint32_t{bytes_[pos_ + 1]} << 8) |
+                                    (std::uint32_t{bytes_[pos_ + 2]} << 16) |
+                                    (std::uint32_t{bytes_[pos_ + 3]} << 24);
+        pos_ += 4;
+        return value;
+    }
+
+    // The next count bytes, as a view into the input.
+    std::optional<std::span<const std::uint8_t>> bytes(std::size_t count) noexcept {
+        if (!has(count)) return std::nullopt;
+        auto view = bytes_.subspan(pos_, count);
+        pos_ += count;
+        return view;
+    }
+
+    // Everything from the position to the end (possibly empty).
+    std::span<const std::uint8_t> rest() noexcept {
+        auto view = bytes_.subspan(pos_);
+        pos_ = bytes_.size();
+        return view;
+    }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t pos_ = 0;
+};
+
+// Reads at a fixed offset without a cursor: nothing when out of bounds.
+inline std::optional<std::uint16_t> read_u16_at(std::span<const std::uint8_t> bytes, std::size_t offset) noexcept {
+    if (offset > bytes.size()) return std::nullopt;
+    return ByteReader(bytes.subspan(offset)).u16();
+}
+
+inline std::optional<std::uint32_t> read_u32_at(std::span<const std::uint8_t> bytes, std::size_t offset) noexcept {
+    if (offset > bytes.size()) return std::nullopt;
+    return ByteReader(bytes.subspan(offset)).u32();
+}
+
+}  // namespace marlune

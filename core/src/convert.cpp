@@ -1,0 +1,188 @@
+#include "convert.hpp"
+
+#include "fields.hpp"
+#include "marlune/document.hpp"
+#include "marlune/markdown.hpp"
+#include "para_text.hpp"
+#include "shapes.hpp"
+#include "tables.hpp"
+
+namespace marlune {
+
+namespace {
+
+bool is_white_space(char32_t c) noexcept {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
+bool is_continuation(char byte) noexcept { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
+// The scalar value of the UTF-8 sequence text[start, start + length).
+char32_t decode_utf8(std::string_view text, std::size_t start, std::size_t length) noexcept {
+    const auto lead = static_cast<unsigned char>(text[start]);
+    if (length == 1) return lead;
+    char32_t c = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(text[start + k]) & 0x3F);
+    return c;
+}
+
+std::size_t sequence_length(unsigned char lead) noexcept {
+    if (lead < 0x80) return 1;
+    if ((lead & 0xE0) == 0xC0) return 2;
+    if ((lead & 0xF0) == 0xE0) return 3;
+    if ((lead & 0xF8) == 0xF0) return 4;
+    return 0;
+}
+
+// Length of the leading white space of text.
+std::size_t leading_white_space(std::string_view text) noexcept {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t length = sequence_length(static_cast<unsigned char>(text[pos]));
+        if (length == 0 || pos + length > text.size() || !is_white_space(decode_utf8(text, pos, length))) break;
+        pos += length;
+    }
+    return pos;
+}
+
+// The block a control handler produced, appended when there is one.
+void append_block(std::vector<Block>& blocks, std::optional<Block> block) {
+    if (block) blocks.push_back(std::move(*block));
+}
+
+// Dispatches a converted control whose header stands at index - 1; returns
+// the number of records the handler consumed from index.
+std::size_t convert_control(std::span<const Record> records, std::size_t index, std::uint32_t id,
+                            std::uint32_t level, std::vector<Block>& blocks) {
+    if (id == CTRL_EQUATION) {
+        auto equation = convert_equation(records, index, level);
+        if (equation.script) blocks.push_back(block::Equation{std::move(*equation.script)});
+        return equation.consumed;
+    }
+    if (id == CTRL_SHAPE) {
+        auto shape = convert_shape_object(records, index, level);
+        append_block(blocks, std::move(shape.block));
+        return shape.consumed;
+    }
+    auto table = convert_table(records, index, level, 0);
+    if (table.rows) blocks.push_back(block::Table{std::move(*table.rows)});
+    return table.consumed;
+}
+
+void render_paragraph(std::string& out, const block::Paragraph& paragraph) {
+    const std::string_view text = trim(paragraph.text);
+    if (text.empty()) return;
+    out += text;
+    out += "\n\n";
+}
+
+void render_equation(std::string& out, const block::Equation& equation) {
+    out += "$$\n";
+    out += trim(equation.script);
+    out += "\n$$\n\n";
+}
+
+}  // namespace
+
+std::string_view trim_end(std::string_view text) noexcept {
+    std::size_t end = text.size();
+    while (end > 0) {
+        std::size_t start = end - 1;
+        while (start > 0 && end - start < 4 && is_continuation(text[start])) --start;
+        const std::size_t length = sequence_length(static_cast<unsigned char>(text[start]));
+        if (length != end - start || !is_white_space(decode_utf8(text, start, length))) break;
+        end = start;
+    }
+    return text.substr(0, end);
+}
+
+std::string_view trim(std::string_view text) noexcept { return trim_end(text.substr(leading_white_space(text))); }
+
+void finish_paragraph(std::optional<PendingParagraph>& pending, std::vector<Block>& blocks) {
+    if (!pending) return;
+    std::string text = substitute_fields(pending->text.text, pending->text.field_texts, pending->field_entries);
+    pending.reset();
+    if (!trim(text).empty()) blocks.push_back(block::Paragraph{std::move(text)});
+}
+
+void convert_section(std::span<const Record> records, std::vector<Block>& blocks) {
+    std::optional<PendingParagraph> pending;
+    std::size_t i = 0;
+    while (i < records.size()) {
+        const Record& record = records[i];
+        if (record.tag_id == HWPTAG_CTRL_HEADER) {
+            const std::uint32_t id = control_id(record);
+            if (record.level == 1 && id == CTRL_CLICK_HERE && pending && pending->wants_field_entry()) {
+                i = add_field_entry(*pending, records, i);
+                continue;
+            }
+            finish_paragraph(pending, blocks);
+            ++i;
+            if (id == CTRL_EQUATION || id == CTRL_SHAPE || id == CTRL_TABLE) {
+                i += convert_control(records, i, id, record.level, blocks);
+            } else {
+                // Controls that are not converted hide everything below them.
+                i = skip_subtree(records, i, record.level);
+            }
+        } else if (record.tag_id == HWPTAG_PARA_TEXT && record.level == 1) {
+            finish_paragraph(pending, blocks);
+            pending.emplace(PendingParagraph{decode_para_text_with_fields(record.payload()), {}});
+            ++i;
+        } else {
+            ++i;
+        }
+    }
+    finish_paragraph(pending, blocks);
+}
+
+std::string render_blocks(std::span<const Block> blocks) {
+    std::string out;
+    for (const Block& block : blocks) {
+        std::visit(
+            [&out](const auto& value) {
+                using T = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, block::Paragraph>) render_paragraph(out, value);
+                else if constexpr (std::is_same_v<T, block::Equation>) render_equation(out, value);
+                else if constexpr (std::is_same_v<T, block::Image>) render_image(out, value);
+                else render_table(out, value);
+            },
+            block);
+    }
+    out.resize(trim_end(out).size());
+    return out;
+}
+
+Result<std::string> hwp_to_markdown(std::string_view path) {
+    std::vector<Block> blocks;
+    {
+        auto document = open_document(path);
+        if (!document) return std::unexpected(std::move(document.error()));
+        auto compressed = read_file_header(*document);
+        if (!compressed) return std::unexpected(std::move(compressed.error()));
+        for_each_section(*document, *compressed, [&blocks](std::span<const std::uint8_t> data) {
+            const auto records = parse_records(data);
+            convert_section(records, blocks);
+        });
+    }  // the container, and with it the file, is released before rendering
+    return render_blocks(blocks);
+}
+
+Result<std::vector<RecordInfo>> hwp_debug_records(std::string_view path) {
+    std::vector<RecordInfo> listing;
+    {
+        auto document = open_document(path);
+        if (!document) return std::unexpected(std::move(document.error()));
+        auto compressed = read_file_header(*document);
+        if (!compressed) return std::unexpected(std::move(compressed.error()));
+        auto data = read_section_stream(*document, section_stream_name(0), *compressed);
+        if (!data) return std::unexpected(std::move(data.error()));
+        const auto records = parse_records(*data);
+        listing.reserve(records.size());
+        for (const Record& record : records) listing.push_back({record.tag_id, record.level, record.data.size()});
+    }
+    return listing;
+}
+
+}  // namespace marlune

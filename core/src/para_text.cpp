@@ -1,0 +1,146 @@
+#include "para_text.hpp"
+
+#include "byte_reader.hpp"
+
+namespace marlune {
+
+namespace {
+
+// Control codes (units below 32) by width: inline and extended controls
+// span eight code units, char controls one.
+constexpr std::uint32_t kInlineControls = 0x001803F0;
+constexpr std::uint32_t kExtendedControls = 0x00E7D80E;
+constexpr std::size_t kWideControlBytes = 16;
+
+constexpr std::uint16_t kFieldStart = 3;
+constexpr std::uint16_t kFieldEnd = 4;
+constexpr std::uint16_t kTab = 9;
+constexpr std::uint16_t kLineBreak = 10;
+constexpr std::uint16_t kNonBreakingSpace = 30;
+constexpr std::uint16_t kFixedWidthSpace = 31;
+constexpr std::uint32_t kClickHereId = 0x25636C6B;  // "%clk"
+
+bool is_wide_control(std::uint16_t unit) noexcept {
+    return ((kInlineControls | kExtendedControls) >> unit) & 1U;
+}
+
+// The plain character a layout control stands for, or 0 for none.
+char layout_character(std::uint16_t unit) noexcept {
+    switch (unit) {
+        case kTab: return '\t';
+        case kLineBreak: return '\n';
+        case kNonBreakingSpace:
+        case kFixedWidthSpace: return ' ';
+        default: return 0;
+    }
+}
+
+void append_placeholder(std::string& out, std::size_t number) {
+    out += FIELD_MARK_UTF8;
+    out += std::to_string(number);
+    out += FIELD_MARK_UTF8;
+}
+
+// The click-here capture of the field-aware decoder: at most one field's
+// text is collected at a time.
+struct FieldCapture {
+    std::vector<std::string>* field_texts;  // null: plain decoding
+    bool active = false;
+    std::string buffer;
+
+    void start() {
+        if (field_texts != nullptr && !active) {
+            active = true;
+            buffer.clear();
+        }
+    }
+    void end(std::string& text) {
+        if (!active) return;
+        active = false;
+        append_placeholder(text, field_texts->size());
+        field_texts->push_back(std::move(buffer));
+        buffer = std::string();
+    }
+    // An unfinished field's text stays in the paragraph as plain text.
+    void flush(std::string& text) {
+        if (active) text += buffer;
+        active = false;
+    }
+};
+
+void decode(std::span<const std::uint8_t> payload, std::string& text, std::vector<std::string>* field_texts) {
+    ByteReader reader(payload);
+    FieldCapture capture{field_texts, false, {}};
+    text.reserve(payload.size() + payload.size() / 2);
+    auto sink = [&]() -> std::string& { return capture.active ? capture.buffer : text; };
+
+    while (auto unit = reader.u16()) {
+        const std::uint16_t u = *unit;
+        if (u < 32) {
+            if (!is_wide_control(u)) {
+                if (const char c = layout_character(u)) sink().push_back(c);
+                continue;
+            }
+            // The code unit is read; seven more belong to the control.
+            if (!reader.has(kWideControlBytes - 2)) {
+                if (u == kFieldEnd) capture.end(text);
+                break;
+            }
+            const std::size_t control_start = reader.position() - 2;
+            if (u == kFieldStart) {
+                if (read_u32_at(payload, control_start + 2) == kClickHereId) capture.start();
+            } else if (u == kFieldEnd) {
+                capture.end(text);
+            } else if (const char c = layout_character(u)) {
+                sink().push_back(c);
+            }
+            reader.skip(kWideControlBytes - 2);
+            continue;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            // A high surrogate counts only with a low one right after it.
+            const auto next = read_u16_at(payload, reader.position());
+            if (next && *next >= 0xDC00 && *next <= 0xDFFF) {
+                reader.skip(2);
+                append_utf8(sink(), 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{*next} - 0xDC00));
+            }
+            continue;
+        }
+        if (u >= 0xDC00 && u <= 0xDFFF) continue;  // unpaired low surrogate
+        append_utf8(sink(), u);
+    }
+    capture.flush(text);
+}
+
+}  // namespace
+
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        const char bytes[2] = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+        out.append(bytes, 2);
+    } else if (c < 0x10000) {
+        const char bytes[3] = {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                               static_cast<char>(0x80 | (c & 0x3F))};
+        out.append(bytes, 3);
+    } else {
+        const char bytes[4] = {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+                               static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+        out.append(bytes, 4);
+    }
+}
+
+std::string decode_para_text(std::span<const std::uint8_t> payload) {
+    std::string text;
+    decode(payload, text, nullptr);
+    return text;
+}
+
+ParagraphText decode_para_text_with_fields(std::span<const std::uint8_t> payload) {
+    ParagraphText result;
+    decode(payload, result.text, &result.field_texts);
+    return result;
+}
+
+}  // namespace marlune

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs when they are missing: as root
+# with apt-get, otherwise by printing the command to run.
+set -eu
+need=()
+command -v g++ >/dev/null 2>&1 || need+=(g++)
+command -v make >/dev/null 2>&1 || need+=(make)
+command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
+pkg-config --exists libgsf-1 2>/dev/null || need+=(libgsf-1-dev)
+pkg-config --exists zlib 2>/dev/null || need+=(zlib1g-dev)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+if [ -z "$(ls /usr/lib/*/libasan.so* /usr/lib/gcc/*/*/libasan.so 2>/dev/null | head -n1)" ]; then
+  need+=(libasan8)
+fi
+
+[ ${#need[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
+  echo "installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}"
+else
+  echo "missing packages; run: sudo apt-get install -y ${need[*]}" >&2
+  exit 1
+fi
