@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <mutex>
 #include <new>
 
 #include "byte_reader.hpp"
@@ -99,6 +100,22 @@ Result<std::vector<std::uint8_t>> read_whole_file(int fd, const struct stat& st)
     return bytes;
 }
 
+void discard_log_message(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+// libgsf reports damaged containers through GLib warnings and assertion
+// messages on standard error and then goes on; the failure reaches the caller
+// as an error value instead, so its log domains are silenced once.
+void silence_container_logs() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        constexpr auto kLevels =
+            static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+        for (const char* domain : {"libgsf", "libgsf:msole", "libgsf:utils", "libgsf:input"}) {
+            g_log_set_handler(domain, kLevels, discard_log_message, nullptr);
+        }
+    });
+}
+
 std::string error_message(const GError* error, std::string fallback) {
     if (error != nullptr && error->message != nullptr && error->message[0] != '\0') return error->message;
     return fallback;
@@ -125,6 +142,7 @@ Result<Document> open_document(std::string_view path) {
         return std::unexpected(HwpError::io(
             IoErrorInfo::fixed(IoErrorKind::InvalidInput, "file name contained an unexpected NUL byte")));
     }
+    silence_container_logs();
     const std::string c_path(path);
     int raw_fd;
     do raw_fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
