@@ -154,19 +154,37 @@ std::string render_blocks(std::span<const Block> blocks) {
     return out;
 }
 
-Result<std::string> hwp_to_markdown(std::string_view path) {
+namespace {
+
+// Converts every readable section of an open document into blocks.
+Result<std::vector<Block>> collect_blocks(const Document& document) {
+    auto compressed = read_file_header(document);
+    if (!compressed) return std::unexpected(std::move(compressed.error()));
     std::vector<Block> blocks;
-    {
-        auto document = open_document(path);
-        if (!document) return std::unexpected(std::move(document.error()));
-        auto compressed = read_file_header(*document);
-        if (!compressed) return std::unexpected(std::move(compressed.error()));
-        for_each_section(*document, *compressed, [&blocks](std::span<const std::uint8_t> data) {
-            const auto records = parse_records(data);
-            convert_section(records, blocks);
-        });
-    }  // the container, and with it the file, is released before rendering
-    return render_blocks(blocks);
+    for_each_section(document, *compressed, [&blocks](std::span<const std::uint8_t> data) {
+        const auto records = parse_records(data);
+        convert_section(records, blocks);
+    });
+    return blocks;
+}
+
+Result<std::string> render_document(Result<Document> opened) {
+    if (!opened) return std::unexpected(std::move(opened.error()));
+    auto blocks = [&] {
+        // The container, and with it the file, is released before rendering.
+        const Document document = std::move(*opened);
+        return collect_blocks(document);
+    }();
+    if (!blocks) return std::unexpected(std::move(blocks.error()));
+    return render_blocks(*blocks);
+}
+
+}  // namespace
+
+Result<std::string> hwp_to_markdown(std::string_view path) { return render_document(open_document(path)); }
+
+Result<std::string> hwp_bytes_to_markdown(std::vector<std::uint8_t> bytes) {
+    return render_document(open_document_from_memory(std::move(bytes)));
 }
 
 Result<std::vector<RecordInfo>> hwp_debug_records(std::string_view path) {

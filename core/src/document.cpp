@@ -137,6 +137,20 @@ Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;
 Document::~Document() = default;
 
+// Opens the compound file over the bytes the container holds.
+Result<Document> open_container(std::unique_ptr<Document::Container> container) {
+    GObjectPtr<GsfInput> input(
+        gsf_input_memory_new(container->bytes.data(), static_cast<gsf_off_t>(container->bytes.size()), FALSE));
+    if (!input) return std::unexpected(HwpError::compound_file("cannot read the file as a compound file"));
+    GError* raw_error = nullptr;
+    container->infile.reset(gsf_infile_msole_new(input.get(), &raw_error));
+    GErrorPtr error(raw_error);
+    if (!container->infile) {
+        return std::unexpected(HwpError::compound_file(error_message(error.get(), "not a compound file")));
+    }
+    return Document(std::move(container));
+}
+
 Result<Document> open_document(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) {
         return std::unexpected(HwpError::io(
@@ -158,17 +172,14 @@ Result<Document> open_document(std::string_view path) {
     auto bytes = read_whole_file(raw_fd, st);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     container->bytes = std::move(*bytes);
+    return open_container(std::move(container));
+}
 
-    GObjectPtr<GsfInput> input(
-        gsf_input_memory_new(container->bytes.data(), static_cast<gsf_off_t>(container->bytes.size()), FALSE));
-    if (!input) return std::unexpected(HwpError::compound_file("cannot read the file as a compound file"));
-    GError* raw_error = nullptr;
-    container->infile.reset(gsf_infile_msole_new(input.get(), &raw_error));
-    GErrorPtr error(raw_error);
-    if (!container->infile) {
-        return std::unexpected(HwpError::compound_file(error_message(error.get(), "not a compound file")));
-    }
-    return Document(std::move(container));
+Result<Document> open_document_from_memory(std::vector<std::uint8_t> bytes) {
+    silence_container_logs();
+    auto container = std::make_unique<Document::Container>();
+    container->bytes = std::move(bytes);
+    return open_container(std::move(container));
 }
 
 Result<std::vector<std::uint8_t>> Document::read_stream(std::string_view path) const {

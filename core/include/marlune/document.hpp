@@ -42,6 +42,10 @@ private:
 // Opens the file read-only and the container over it.
 Result<Document> open_document(std::string_view path);
 
+// Opens a container held in memory (fuzzing, callers that already hold the
+// file's bytes).
+Result<Document> open_document_from_memory(std::vector<std::uint8_t> bytes);
+
 // Reads and validates "/FileHeader"; yields whether sections are compressed.
 Result<bool> read_file_header(const Document& document);
 

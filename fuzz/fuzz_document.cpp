@@ -1,0 +1,12 @@
+// A whole document (compound file bytes) to Markdown.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "marlune/markdown.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    auto markdown = marlune::hwp_bytes_to_markdown(std::vector<std::uint8_t>(data, data + size));
+    if (!markdown) (void)marlune::display_text(markdown.error());
+    return 0;
+}

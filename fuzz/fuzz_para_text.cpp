@@ -1,0 +1,18 @@
+// Both paragraph-text decoders over arbitrary HWPTAG_PARA_TEXT payloads.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "fields.hpp"
+#include "para_text.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::span<const std::uint8_t> payload(data, size);
+    const auto plain = marlune::decode_para_text(payload);
+    const auto with_fields = marlune::decode_para_text_with_fields(payload);
+    // Each code unit yields at most four bytes of UTF-8 (placeholders aside).
+    if (plain.size() > 2 * size) __builtin_trap();
+    const auto finished = marlune::substitute_fields(with_fields.text, with_fields.field_texts, {});
+    if (finished.size() > with_fields.text.size() + 2 * size) __builtin_trap();
+    return 0;
+}

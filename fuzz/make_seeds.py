@@ -1,0 +1,68 @@
+"""Writes seed inputs for the fuzz targets, built with the fixture writer.
+
+    python fuzz/make_seeds.py OUTDIR
+
+OUTDIR/<target>/ receives one file per seed: record streams for the record
+and section targets, PARA_TEXT payloads for the paragraph-text target and
+whole documents for the document target.
+"""
+
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "python"))
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "examples"))
+
+import hwpfixture as hf  # noqa: E402
+import make_sample  # noqa: E402
+
+PARA_TEXTS = [
+    hf.para_text("plain text 한글", hf.PARA_END),
+    hf.para_text("x", hf.field_start(), "abc", hf.field_end(), "y", hf.PARA_END),
+    hf.para_text("a", hf.tab(), "b", hf.LINE_BREAK, "c", hf.NBSPACE, "d", hf.FWSPACE, hf.HYPHEN),
+    hf.para_text("\U0001F600", 0xD800, "A", 0xDC00, "z"),
+    hf.para_text(hf.field_start("%hlk"), "link", hf.field_end(), hf.field_start(), "open"),
+    hf.para_text("\ue0000\ue000", hf.field_start(), "\ue0000\ue000", hf.field_end()),
+    hf.para_text("cut", hf.ctrl_char(11, "tbl "))[:-6],
+]
+
+
+def field_paragraph() -> bytes:
+    return (hf.para(hf.para_text("이름: ", hf.field_start(), "홍길동", hf.field_end(), hf.PARA_END))
+            + hf.clk_field_header("이름", modified=True) + hf.ctrl_data_name("name"))
+
+
+SECTIONS = [
+    make_sample.section0(),
+    make_sample.section1(),
+    field_paragraph(),
+    hf.para("before") + hf.equation("a over b") + hf.ctrl_header("head") + hf.para("hidden", 2),
+    hf.table([["a", "b"], ["c"]], row_sizes=[2, 2]),
+    hf.table([[hf.table([[hf.table([["deep"]], level=5)]], level=3), "x"]]),
+    hf.picture(caption=["caption"]) + hf.text_box(["line 1", "line 2"], caption=["c"]),
+    hf.record(hf.HWPTAG_PARA_TEXT, 1, bytes(5000)) + hf.record(67, 1, b"", extended=True),
+]
+
+
+def main() -> None:
+    out = Path(sys.argv[1])
+    for target in ("records", "section", "para_text", "document"):
+        (out / target).mkdir(parents=True, exist_ok=True)
+    for n, section in enumerate(SECTIONS):
+        (out / "records" / f"section{n}").write_bytes(section)
+        (out / "section" / f"section{n}").write_bytes(section)
+    for n, payload in enumerate(PARA_TEXTS):
+        (out / "para_text" / f"text{n}").write_bytes(payload)
+    documents = {
+        "sample": hf.hwp_document([make_sample.section0(), make_sample.section1()]),
+        "stored": hf.hwp_document(SECTIONS[:4], compressed=False),
+        "fields": hf.hwp_document([field_paragraph()] * 2),
+        "objects": hf.hwp_document(SECTIONS[4:]),
+        "short_header": hf.hwp_document([SECTIONS[0]], header=hf.file_header(length=39)),
+    }
+    for name, data in documents.items():
+        (out / "document" / name).write_bytes(data)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs each fuzz target for FUZZ_SECONDS (default 120) with its seeds.
+#   fuzz/run.sh BUILD_DIR [TARGET...]
+# Seeds come from fuzz/make_seeds.py and, for whole documents, from the
+# shared corpus when it is present. New inputs are kept in BUILD_DIR/corpus-*;
+# crashes are written to fuzz/crash-<target>-*.
+set -euo pipefail
+build=$1; shift
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(records para_text section document)
+seconds=${FUZZ_SECONDS:-120}
+root=$(cd "$(dirname "$0")/.." && pwd)
+python=${PYTHON_FOR_SEEDS:-$root/.venv/bin/python}
+
+"$python" "$root/fuzz/make_seeds.py" "$build/seeds"
+status=0
+for target in "${targets[@]}"; do
+  corpus="$build/corpus-$target"
+  mkdir -p "$corpus"
+  extra=()
+  if [ "$target" = document ] && [ -d "$root/../shared/corpus" ]; then extra+=("$root/../shared/corpus"); fi
+  echo "== fuzz_$target for ${seconds}s"
+  "$build/fuzz_$target" "$corpus" "$build/seeds/$target" "${extra[@]}" \
+    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -max_len=262144 \
+    -print_final_stats=1 -artifact_prefix="$root/fuzz/crash-$target-" 2>&1 |
+    grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==[0-9]+==ERROR|SUMMARY|INFO: Loaded|Done [0-9]+ runs)' || true
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+done
+exit $status
