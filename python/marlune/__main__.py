@@ -1,0 +1,5 @@
+import sys
+
+from marlune.cli import main
+
+sys.exit(main())
