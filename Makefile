@@ -7,7 +7,7 @@ BUILD := build
 CPP_BUILD := $(BUILD)/cpp-tests
 SAMPLE := examples/sample.hwp
 
-.PHONY: all demo test test-cpp test-python install deps clean
+.PHONY: all demo test test-cpp test-python install deps clean bench
 
 all: install
 
@@ -38,6 +38,13 @@ test: test-cpp test-python
 
 demo: install
 	@$(PY) -c 'import sys, marlune; sys.stdout.write(marlune.hwp_to_markdown(sys.argv[1]) + "\n")' $(SAMPLE)
+
+BENCH_DIR ?= ../shared/corpus
+bench: install
+	$(VENV)/bin/cmake -S . -B $(BUILD)/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DMARLUNE_BUILD_PYTHON=OFF -DMARLUNE_BUILD_BENCH=ON >/dev/null
+	$(VENV)/bin/cmake --build $(BUILD)/bench --target marlune_floor
+	$(PY) bench/bench.py --floor $(BUILD)/bench/marlune_floor --dir $(BENCH_DIR)
 
 clean:
 	rm -rf $(BUILD) $(VENV)

@@ -166,7 +166,9 @@ TEST_P(ConvertTable, RowsAndConsumedCount) {
     const ConvertCase& c = GetParam();
     const TableResult result = convert_table(c.records, 1, c.records[0].level, 0);
     ASSERT_EQ(result.rows.has_value(), c.expected.has_value());
-    if (c.expected) EXPECT_EQ(grid_of(*result.rows), *c.expected);
+    if (c.expected) {
+        EXPECT_EQ(grid_of(*result.rows), *c.expected);
+    }
     EXPECT_EQ(result.consumed, c.consumed);
 }
 

@@ -1,0 +1,177 @@
+"""Conversion speed against the inflate floor, and scaling with document size.
+
+    python bench/bench.py --floor build/bench/marlune_floor [--dir DIR] [--repeats 5]
+
+Per document: file size, inflated section bytes, output characters, best time
+of hwp_to_markdown, best time of the floor (open the container, read and
+inflate every section: what any converter must do) and their ratio. Then the
+totals, and a scaling run over synthetic documents of 1, 4, 16 and 64 units,
+each converted in a fresh process so that its peak RSS is its own.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import resource
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests" / "python"))
+
+SCALES = (1, 4, 16, 64)
+
+
+def best_time(function, argument, repeats: int) -> tuple[float, object]:
+    best = float("inf")
+    result = None
+    for _ in range(repeats):
+        start = time.perf_counter_ns()
+        result = function(argument)
+        best = min(best, time.perf_counter_ns() - start)
+    return best / 1e9, result
+
+
+def floor_times(floor: str, paths: list[str], repeats: int) -> list[tuple[float, int]]:
+    out = subprocess.run([floor, str(repeats), *paths], check=True, capture_output=True, text=True).stdout
+    rows = []
+    for line in out.splitlines():
+        ns, inflated = line.split()
+        rows.append((int(ns) / 1e9, int(inflated)))
+    return rows
+
+
+def peak_rss_bytes() -> int:
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+
+
+def corpus_files(folder: Path) -> list[str]:
+    skip = {".md", ".tsv"}
+    return sorted(str(p) for p in folder.rglob("*") if p.is_file() and p.suffix.lower() not in skip)
+
+
+def run_corpus(floor: str, folder: Path, repeats: int) -> None:
+    from marlune import hwp_to_markdown
+
+    def convert(path: str) -> str | None:
+        try:
+            return hwp_to_markdown(path)
+        except RuntimeError:
+            return None
+
+    paths = corpus_files(folder)
+    rows = []
+    for path in paths:
+        seconds, markdown = best_time(convert, path, repeats)
+        if markdown is not None:
+            rows.append((path, os.path.getsize(path), len(markdown), seconds))
+    floors = floor_times(floor, [r[0] for r in rows], repeats)
+
+    print(f"{'document':50} {'bytes':>9} {'inflated':>9} {'chars':>8} {'convert':>9} {'floor':>9} {'ratio':>6}")
+    total_convert = total_floor = total_inflated = 0.0
+    for (path, size, chars, seconds), (floor_s, inflated) in zip(rows, floors):
+        name = os.path.relpath(path, folder)
+        name = name if len(name) <= 50 else "…" + name[-49:]
+        ratio = seconds / floor_s if floor_s > 0 else float("nan")
+        print(f"{name:50} {size:9d} {inflated:9d} {chars:8d} {seconds * 1e6:7.0f}µs {floor_s * 1e6:7.0f}µs {ratio:6.2f}")
+        total_convert += seconds
+        total_floor += floor_s
+        total_inflated += inflated
+    print()
+    print(f"documents: {len(rows)} converted of {len(paths)} files")
+    print(f"conversion: {len(rows) / total_convert:,.0f} documents/s, "
+          f"{total_inflated / 1e6 / total_convert:,.1f} MB/s of inflated section data")
+    print(f"total conversion / total floor: {total_convert * 1e3:.1f} ms / {total_floor * 1e3:.1f} ms "
+          f"= {total_convert / total_floor:.2f}")
+    print(f"peak RSS: {peak_rss_bytes() / 2**20:.1f} MiB")
+
+
+def unit_section(unit: int) -> bytes:
+    """One unit: 2,000 paragraphs, a 200-row table with nested tables, 50
+    click-here fields, 20 equations and 20 pictures."""
+    import hwpfixture as hf
+
+    out = bytearray()
+    for i in range(2000):
+        out += hf.para(f"{unit}단원 {i}번째 문단: 한글 문서를 Markdown으로 바꾸는 변환기의 성능을 잽니다.")
+    nested = hf.table([["안쪽", "표"], ["1", "2"]], level=3)
+    rows = [[f"{r}행", f"값 {r * 7}", [f"비고 {r}", nested] if r % 10 == 0 else "-"] for r in range(200)]
+    out += hf.para("표") + hf.table(rows, level=1)
+    for i in range(50):
+        out += hf.para(hf.para_text("성명: ", hf.field_start(), f"이름 {i}", hf.field_end(), hf.PARA_END))
+        out += hf.clk_field_header("이름을 입력하세요", modified=True) + hf.ctrl_data_name(f"name{i}")
+    for i in range(20):
+        out += hf.para(f"수식 {i}") + hf.equation(f"x_{i} = {{-b +- sqrt {{b^2 - 4ac}}}} over {{2a}}")
+    for i in range(20):
+        out += hf.para(f"그림 {i}") + hf.picture(caption=[f"그림 {i}. 설명"])
+    return bytes(out)
+
+
+def write_scaled(folder: Path) -> list[Path]:
+    import hwpfixture as hf
+
+    unit = unit_section(0)
+    paths = []
+    for units in SCALES:
+        path = folder / f"units{units}.hwp"
+        # Every unit is its own section, as a long document's chapters are.
+        path.write_bytes(hf.hwp_document([unit] * units))
+        paths.append(path)
+    return paths
+
+
+def measure_one(path: str, repeats: int) -> None:
+    """Run in a fresh process: prints best seconds, chars, baseline and peak RSS."""
+    from marlune import hwp_to_markdown
+
+    baseline = peak_rss_bytes()
+    seconds, markdown = best_time(hwp_to_markdown, path, repeats)
+    print(seconds, len(markdown), len(markdown.encode("utf-8")), baseline, peak_rss_bytes())
+
+
+def run_scaling(floor: str, repeats: int) -> None:
+    with tempfile.TemporaryDirectory() as tmp:
+        paths = write_scaled(Path(tmp))
+        floors = floor_times(floor, [str(p) for p in paths], repeats)
+        print()
+        print(f"{'units':>5} {'inflated':>10} {'out bytes':>10} {'convert':>9} {'ms/MB':>7} {'floor ms/MB':>11} "
+              f"{'RSS+':>8} {'limit':>8}")
+        per_mb_one = None
+        for units, path, (floor_s, inflated) in zip(SCALES, paths, floors):
+            line = subprocess.run([sys.executable, __file__, "--measure", str(path), "--repeats", str(repeats)],
+                                  check=True, capture_output=True, text=True).stdout.split()
+            seconds, _chars, out_bytes, baseline, peak = float(line[0]), *map(int, line[1:])
+            per_mb = seconds * 1e3 / (inflated / 1e6)
+            per_mb_one = per_mb_one or per_mb
+            section = inflated // units
+            limit = 4 * section + out_bytes
+            print(f"{units:5d} {inflated:10d} {out_bytes:10d} {seconds * 1e3:7.1f}ms {per_mb:7.2f} "
+                  f"{floor_s * 1e3 / (inflated / 1e6):11.2f} {(peak - baseline) / 2**20:6.1f}Mi "
+                  f"{limit / 2**20:6.1f}Mi")
+        print(f"time per MB at {SCALES[-1]} units / at 1 unit: {per_mb / per_mb_one:.2f}")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--floor", help="the marlune_floor helper")
+    parser.add_argument("--dir", default=str(ROOT.parent / "shared" / "corpus"))
+    parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--measure", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.measure:
+        measure_one(args.measure, args.repeats)
+        return
+    folder = Path(args.dir)
+    if folder.is_dir():
+        run_corpus(args.floor, folder, args.repeats)
+    else:
+        print(f"no documents at {folder}; set BENCH_DIR=", file=sys.stderr)
+    run_scaling(args.floor, args.repeats)
+
+
+if __name__ == "__main__":
+    main()
