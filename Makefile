@@ -7,7 +7,7 @@ BUILD := build
 CPP_BUILD := $(BUILD)/cpp-tests
 SAMPLE := examples/sample.hwp
 
-.PHONY: all demo test test-cpp test-python install deps clean bench
+.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench
 
 all: install
 
@@ -35,6 +35,10 @@ test-python: install
 	$(PY) -m pytest -q tests/python
 
 test: test-cpp test-python
+
+# The C++ tests and the pytest suite against an ASan/UBSan build of the module.
+test-sanitize: install
+	bash scripts/test-sanitize.sh
 
 demo: install
 	@$(PY) -c 'import sys, marlune; sys.stdout.write(marlune.hwp_to_markdown(sys.argv[1]) + "\n")' $(SAMPLE)
