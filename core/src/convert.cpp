@@ -102,7 +102,9 @@ std::string_view trim(std::string_view text) noexcept { return trim_end(text.sub
 
 void finish_paragraph(std::optional<PendingParagraph>& pending, std::vector<Block>& blocks) {
     if (!pending) return;
-    std::string text = substitute_fields(pending->text.text, pending->text.field_texts, pending->field_entries);
+    std::string text = pending->text.field_texts.empty()
+                           ? std::move(pending->text.text)
+                           : substitute_fields(pending->text.text, pending->text.field_texts, pending->field_entries);
     pending.reset();
     if (!trim(text).empty()) blocks.push_back(block::Paragraph{std::move(text)});
 }
@@ -183,8 +185,8 @@ Result<std::string> render_document(Result<Document> opened) {
 
 Result<std::string> hwp_to_markdown(std::string_view path) { return render_document(open_document(path)); }
 
-Result<std::string> hwp_bytes_to_markdown(std::vector<std::uint8_t> bytes) {
-    return render_document(open_document_from_memory(std::move(bytes)));
+Result<std::string> hwp_bytes_to_markdown(std::span<const std::uint8_t> bytes) {
+    return render_document(open_document_from_memory(bytes));
 }
 
 Result<std::vector<RecordInfo>> hwp_debug_records(std::string_view path) {

@@ -59,8 +59,8 @@ constexpr std::uint8_t kCfbMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A,
 // Reads the whole file. A file that is not a regular one (a pipe, a device)
 // is read to its end only while it still looks like a compound file, so that
 // an endless device cannot exhaust memory.
-Result<std::vector<std::uint8_t>> read_whole_file(int fd, const struct stat& st) {
-    std::vector<std::uint8_t> bytes;
+Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
+    ByteBuffer bytes;
     const bool regular = S_ISREG(st.st_mode);
     try {
         bytes.resize(regular && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 65536);
@@ -128,7 +128,7 @@ std::string error_message(const GError* error, std::string fallback) {
 // then the file.
 struct Document::Container {
     UniqueFd fd;
-    std::vector<std::uint8_t> bytes;
+    ByteBuffer bytes;
     GObjectPtr<GsfInfile> infile;
 };
 
@@ -175,14 +175,14 @@ Result<Document> open_document(std::string_view path) {
     return open_container(std::move(container));
 }
 
-Result<Document> open_document_from_memory(std::vector<std::uint8_t> bytes) {
+Result<Document> open_document_from_memory(std::span<const std::uint8_t> bytes) {
     silence_container_logs();
     auto container = std::make_unique<Document::Container>();
-    container->bytes = std::move(bytes);
+    container->bytes.assign(bytes.begin(), bytes.end());
     return open_container(std::move(container));
 }
 
-Result<std::vector<std::uint8_t>> Document::read_stream(std::string_view path) const {
+Result<ByteBuffer> Document::read_stream(std::string_view path) const {
     GObjectPtr<GsfInput> current;
     GsfInfile* storage = container_->infile.get();
     std::string_view rest = path;
@@ -220,7 +220,7 @@ Result<std::vector<std::uint8_t>> Document::read_stream(std::string_view path) c
         return std::unexpected(HwpError::io(
             IoErrorInfo::nested(IoErrorKind::InvalidData, "stream larger than its file: " + std::string(path))));
     }
-    std::vector<std::uint8_t> data;
+    ByteBuffer data;
     try {
         data.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
@@ -269,10 +269,10 @@ HwpError inflate_error(std::string_view text) {
 
 }  // namespace
 
-Result<std::vector<std::uint8_t>> inflate_raw(std::span<const std::uint8_t> input) {
+Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) {
     static const std::string kCorrupt = "corrupt deflate stream";
     static const std::string kOutOfMemory = "out of memory";
-    std::vector<std::uint8_t> out;
+    ByteBuffer out;
     if (input.empty()) return out;
 
     InflateStream stream;
@@ -326,7 +326,7 @@ Result<std::vector<std::uint8_t>> inflate_raw(std::span<const std::uint8_t> inpu
     return out;
 }
 
-Result<std::vector<std::uint8_t>> read_section_stream(const Document& document, std::string_view name,
+Result<ByteBuffer> read_section_stream(const Document& document, std::string_view name,
                                                       bool compressed) {
     auto stored = document.read_stream(name);
     if (!stored || !compressed) return stored;

@@ -114,23 +114,6 @@ void decode(std::span<const std::uint8_t> payload, std::string& text, std::vecto
 
 }  // namespace
 
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        const char bytes[2] = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
-        out.append(bytes, 2);
-    } else if (c < 0x10000) {
-        const char bytes[3] = {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
-                               static_cast<char>(0x80 | (c & 0x3F))};
-        out.append(bytes, 3);
-    } else {
-        const char bytes[4] = {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
-                               static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
-        out.append(bytes, 4);
-    }
-}
-
 std::string decode_para_text(std::span<const std::uint8_t> payload) {
     std::string text;
     decode(payload, text, nullptr);

@@ -8,11 +8,39 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "marlune/error.hpp"
 
 namespace marlune {
+
+// Leaves elements uninitialised when a vector grows: stream and inflate
+// buffers are written in full right after they are sized, so zero-filling
+// them first would only cost time.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+    using value_type = T;
+    template <class U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() noexcept = default;
+    template <class U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+
+    template <class U>
+    void construct(U* place) noexcept {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* place, Args&&... args) {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+
+// The bytes of a stream or an inflated section.
+using ByteBuffer = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
 
 // A section's inflated data may not pass this size; real sections stay far
 // below it, so a larger one is a decompression bomb.
@@ -33,7 +61,7 @@ public:
     ~Document();
 
     // The whole stream at an absolute container path such as "/FileHeader".
-    Result<std::vector<std::uint8_t>> read_stream(std::string_view path) const;
+    Result<ByteBuffer> read_stream(std::string_view path) const;
 
 private:
     std::unique_ptr<Container> container_;
@@ -44,7 +72,7 @@ Result<Document> open_document(std::string_view path);
 
 // Opens a container held in memory (fuzzing, callers that already hold the
 // file's bytes).
-Result<Document> open_document_from_memory(std::vector<std::uint8_t> bytes);
+Result<Document> open_document_from_memory(std::span<const std::uint8_t> bytes);
 
 // Reads and validates "/FileHeader"; yields whether sections are compressed.
 Result<bool> read_file_header(const Document& document);
@@ -54,10 +82,10 @@ std::string section_stream_name(std::uint32_t index);
 
 // Inflates raw DEFLATE data (no zlib header or trailer). Input that ends
 // before the final block yields what was decoded; bytes after it are ignored.
-Result<std::vector<std::uint8_t>> inflate_raw(std::span<const std::uint8_t> input);
+Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input);
 
 // One section's record stream, inflated when the document is compressed.
-Result<std::vector<std::uint8_t>> read_section_stream(const Document& document, std::string_view name,
+Result<ByteBuffer> read_section_stream(const Document& document, std::string_view name,
                                                       bool compressed);
 
 // Hands each section's data, in index order, to the consumer; the first

@@ -60,7 +60,7 @@ struct RecordInfo {
 Result<std::string> hwp_to_markdown(std::string_view path);
 
 // The same for a document held in memory.
-Result<std::string> hwp_bytes_to_markdown(std::vector<std::uint8_t> bytes);
+Result<std::string> hwp_bytes_to_markdown(std::span<const std::uint8_t> bytes);
 
 // (tag_id, level, size) of every record of the first body-text section.
 Result<std::vector<RecordInfo>> hwp_debug_records(std::string_view path);
