@@ -23,7 +23,7 @@ std::int64_t read_all_sections(const char* path) {
     if (!compressed) return -1;
     std::int64_t total = 0;
     marlune::for_each_section(*document, *compressed,
-                              [&total](std::span<const std::uint8_t> data) { total += std::int64_t(data.size()); });
+                              [&total](const marlune::ByteBuffer& data) { total += std::int64_t(data.size()); });
     return total;
 }
 

@@ -163,8 +163,9 @@ Result<std::vector<Block>> collect_blocks(const Document& document) {
     auto compressed = read_file_header(document);
     if (!compressed) return std::unexpected(std::move(compressed.error()));
     std::vector<Block> blocks;
-    for_each_section(document, *compressed, [&blocks](std::span<const std::uint8_t> data) {
+    for_each_section(document, *compressed, [&blocks](ByteBuffer data) {
         const auto records = parse_records(data);
+        data = ByteBuffer();  // the records hold their own payloads
         convert_section(records, blocks);
     });
     return blocks;

@@ -88,14 +88,15 @@ Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input);
 Result<ByteBuffer> read_section_stream(const Document& document, std::string_view name,
                                                       bool compressed);
 
-// Hands each section's data, in index order, to the consumer; the first
-// section that cannot be read, for whatever reason, ends the document.
+// Hands each section's data, in index order, to the consumer, which owns it
+// from then on; the first section that cannot be read, for whatever reason,
+// ends the document.
 template <class Consumer>
 void for_each_section(const Document& document, bool compressed, Consumer&& consumer) {
     for (std::uint32_t index = 0;; ++index) {
         auto data = read_section_stream(document, section_stream_name(index), compressed);
         if (!data) return;
-        consumer(std::span<const std::uint8_t>(*data));
+        consumer(std::move(*data));
         if (index == UINT32_MAX) return;
     }
 }
