@@ -37,6 +37,12 @@ public:
         return value;
     }
 
+    // The next u16 without moving past it.
+    std::optional<std::uint16_t> peek_u16() const noexcept {
+        if (!has(2)) return std::nullopt;
+        return static_cast<std::uint16_t>(bytes_[pos_] | (bytes_[pos_ + 1] << 8));
+    }
+
     std::optional<std::uint32_t> u32() noexcept {
         if (!has(4)) return std::nullopt;
         const std::uint32_t value = std::uint32_t{bytes_[pos_]} | (std::uint32_t{bytes_[pos_ + 1]} << 8) |

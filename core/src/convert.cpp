@@ -164,8 +164,11 @@ Result<std::vector<Block>> collect_blocks(const Document& document) {
     if (!compressed) return std::unexpected(std::move(compressed.error()));
     std::vector<Block> blocks;
     for_each_section(document, *compressed, [&blocks](ByteBuffer data) {
-        const auto records = parse_records(data);
-        data = ByteBuffer();  // the records hold their own payloads
+        // One arena holds every payload of the section: no allocation per
+        // record, and all of them go at once with the section.
+        std::pmr::monotonic_buffer_resource payloads(data.size() + 64);
+        const auto records = parse_records(data, &payloads);
+        data = ByteBuffer();
         convert_section(records, blocks);
     });
     return blocks;

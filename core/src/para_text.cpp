@@ -68,14 +68,48 @@ struct FieldCapture {
     }
 };
 
+bool is_surrogate(std::uint16_t unit) noexcept { return unit >= 0xD800 && unit <= 0xDFFF; }
+
+// Characters that stand for themselves: neither control codes nor surrogates.
+bool is_plain(std::uint16_t unit) noexcept { return unit >= 32 && !is_surrogate(unit); }
+
+// Appends the run of plain characters at the reader's position in one go:
+// room for the rest of the payload is made once, the run is encoded into it,
+// and the string is cut back to what was written.
+void append_plain_run(ByteReader& reader, std::string& out) {
+    const std::size_t old_size = out.size();
+    out.resize_and_overwrite(old_size + 3 * (reader.remaining() / 2), [&](char* buffer, std::size_t) {
+        char* p = buffer + old_size;
+        for (auto unit = reader.peek_u16(); unit && is_plain(*unit); unit = reader.peek_u16()) {
+            reader.skip(2);
+            const char32_t c = *unit;
+            if (c < 0x80) {
+                *p++ = static_cast<char>(c);
+            } else if (c < 0x800) {
+                *p++ = static_cast<char>(0xC0 | (c >> 6));
+                *p++ = static_cast<char>(0x80 | (c & 0x3F));
+            } else {
+                *p++ = static_cast<char>(0xE0 | (c >> 12));
+                *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                *p++ = static_cast<char>(0x80 | (c & 0x3F));
+            }
+        }
+        return static_cast<std::size_t>(p - buffer);
+    });
+}
+
 void decode(std::span<const std::uint8_t> payload, std::string& text, std::vector<std::string>* field_texts) {
     ByteReader reader(payload);
     FieldCapture capture{field_texts, false, {}};
     text.reserve(payload.size() + payload.size() / 2);
     auto sink = [&]() -> std::string& { return capture.active ? capture.buffer : text; };
 
-    while (auto unit = reader.u16()) {
-        const std::uint16_t u = *unit;
+    while (auto next_unit = reader.peek_u16()) {
+        if (is_plain(*next_unit)) {
+            append_plain_run(reader, sink());
+            continue;
+        }
+        const std::uint16_t u = *reader.u16();
         if (u < 32) {
             if (!is_wide_control(u)) {
                 if (const char c = layout_character(u)) sink().push_back(c);
@@ -106,8 +140,7 @@ void decode(std::span<const std::uint8_t> payload, std::string& text, std::vecto
             }
             continue;
         }
-        if (u >= 0xDC00 && u <= 0xDFFF) continue;  // unpaired low surrogate
-        append_utf8(sink(), u);
+        // What is left is an unpaired low surrogate: dropped.
     }
     capture.flush(text);
 }

@@ -5,26 +5,41 @@
 namespace marlune {
 
 namespace {
+
 constexpr std::uint32_t kExtendedSize = 0xFFF;
+
+struct RecordHeader {
+    std::uint32_t word;
+    std::span<const std::uint8_t> payload;
+};
+
+// The next complete record at the reader's position, or nothing when its
+// header or payload is cut short.
+std::optional<RecordHeader> next_record(ByteReader& reader) noexcept {
+    const auto word = reader.u32();
+    if (!word) return std::nullopt;
+    std::uint32_t size = *word >> 20;
+    if (size == kExtendedSize) {
+        const auto extended = reader.u32();
+        if (!extended) return std::nullopt;
+        size = *extended;
+    }
+    const auto payload = reader.bytes(size);
+    if (!payload) return std::nullopt;
+    return RecordHeader{*word, *payload};
 }
+
+}  // namespace
 
 std::uint32_t control_id(const Record& record) noexcept { return read_u32_at(record.payload(), 0).value_or(0); }
 
-std::vector<Record> parse_records(std::span<const std::uint8_t> data) {
+std::vector<Record> parse_records(std::span<const std::uint8_t> data, std::pmr::memory_resource* payloads) {
     std::vector<Record> records;
     ByteReader reader(data);
-    while (auto header = reader.u32()) {
-        std::uint32_t size = *header >> 20;
-        if (size == kExtendedSize) {
-            auto extended = reader.u32();
-            if (!extended) break;
-            size = *extended;
-        }
-        auto payload = reader.bytes(size);
-        if (!payload) break;
-        records.push_back(Record{static_cast<std::uint16_t>(*header & 0x3FF),
-                                 static_cast<std::uint16_t>((*header >> 10) & 0x3FF),
-                                 std::vector<std::uint8_t>(payload->begin(), payload->end())});
+    while (const auto record = next_record(reader)) {
+        records.push_back(Record{static_cast<std::uint16_t>(record->word & 0x3FF),
+                                 static_cast<std::uint16_t>((record->word >> 10) & 0x3FF),
+                                 std::pmr::vector<std::uint8_t>(record->payload.begin(), record->payload.end(), payloads)});
     }
     return records;
 }

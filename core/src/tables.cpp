@@ -160,15 +160,14 @@ std::size_t fill_rows(std::span<const Record> records, std::size_t d, std::uint3
 
 // Appends text with "|" escaped and line feeds turned into spaces.
 void append_escaped(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        if (c == '|') {
-            out += "\\|";
-        } else if (c == '\n') {
-            out.push_back(' ');
-        } else {
-            out.push_back(c);
-        }
+    std::size_t plain = 0;  // start of the text not yet copied
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (text[k] != '|' && text[k] != '\n') continue;
+        out.append(text.substr(plain, k - plain));
+        out += text[k] == '|' ? "\\|" : " ";
+        plain = k + 1;
     }
+    out.append(text.substr(plain));
 }
 
 // One pipe-table line of width columns; missing cells are empty.

@@ -24,7 +24,7 @@ Records cat(std::initializer_list<Records> parts) {
     return all;
 }
 
-Record rec(std::uint16_t tag, std::uint16_t level, Bytes data = {}) { return Record{tag, level, std::move(data)}; }
+Record rec(std::uint16_t tag, std::uint16_t level, Bytes data = {}) { return Record{tag, level, {data.begin(), data.end()}}; }
 
 Record text_record(std::uint16_t level, std::u16string_view text) {
     Bytes data;

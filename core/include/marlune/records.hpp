@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory_resource>
 #include <span>
 #include <vector>
 
@@ -11,7 +12,9 @@ namespace marlune {
 struct Record {
     std::uint16_t tag_id = 0;  // 10 bits
     std::uint16_t level = 0;   // 10 bits
-    std::vector<std::uint8_t> data;
+    // The payload, copied out of the section data; its memory comes from the
+    // resource given to parse_records.
+    std::pmr::vector<std::uint8_t> data;
 
     std::span<const std::uint8_t> payload() const noexcept { return data; }
 };
@@ -43,7 +46,10 @@ inline constexpr std::uint32_t CTRL_CLICK_HERE = make_ctrl_id('%', 'c', 'l', 'k'
 std::uint32_t control_id(const Record& record) noexcept;
 
 // Splits a section's data into records, front to back. Stops quietly at the
-// first record whose header or payload is cut short.
-std::vector<Record> parse_records(std::span<const std::uint8_t> data);
+// first record whose header or payload is cut short. Payloads are allocated
+// from the given resource (a section's converter passes one arena for all of
+// them), which must outlive the records.
+std::vector<Record> parse_records(std::span<const std::uint8_t> data,
+                                  std::pmr::memory_resource* payloads = std::pmr::get_default_resource());
 
 }  // namespace marlune
