@@ -11,7 +11,6 @@ targets=("$@")
 seconds=${FUZZ_SECONDS:-120}
 root=$(cd "$(dirname "$0")/.." && pwd)
 python=${PYTHON_FOR_SEEDS:-$root/.venv/bin/python}
-export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp:print_suppressions=0"
 
 "$python" "$root/fuzz/make_seeds.py" "$build/seeds"
 status=0

@@ -137,8 +137,29 @@ Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;
 Document::~Document() = default;
 
+// The root directory entry has no siblings in a sound compound file. libgsf
+// reads the entries a root's sibling links lead to as further roots and
+// then drops them without freeing them, so a damaged file would leak memory
+// on every open; those entries are unreachable anyway, and the links are
+// cleared in our copy of the file before the container reads it.
+void clear_root_siblings(ByteBuffer& bytes) noexcept {
+    constexpr std::size_t kSectorShiftOffset = 30;
+    constexpr std::size_t kFirstDirectorySectorOffset = 48;
+    constexpr std::size_t kSiblingLinksOffset = 68;  // left, then right sibling id
+    constexpr std::size_t kSiblingLinksBytes = 8;
+    const std::span<const std::uint8_t> view(bytes);
+    if (view.size() < sizeof kCfbMagic || std::memcmp(view.data(), kCfbMagic, sizeof kCfbMagic) != 0) return;
+    const auto shift = read_u16_at(view, kSectorShiftOffset);
+    const auto first = read_u32_at(view, kFirstDirectorySectorOffset);
+    if (!shift || !first || (*shift != 9 && *shift != 12)) return;
+    const std::uint64_t entry = (std::uint64_t{*first} + 1) << *shift;
+    if (entry + kSiblingLinksOffset + kSiblingLinksBytes > bytes.size()) return;
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(entry + kSiblingLinksOffset), kSiblingLinksBytes, 0xFF);
+}
+
 // Opens the compound file over the bytes the container holds.
 Result<Document> open_container(std::unique_ptr<Document::Container> container) {
+    clear_root_siblings(container->bytes);
     GObjectPtr<GsfInput> input(
         gsf_input_memory_new(container->bytes.data(), static_cast<gsf_off_t>(container->bytes.size()), FALSE));
     if (!input) return std::unexpected(HwpError::compound_file("cannot read the file as a compound file"));
