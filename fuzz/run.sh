@@ -20,10 +20,12 @@ for target in "${targets[@]}"; do
   extra=()
   if [ "$target" = document ] && [ -d "$root/../shared/corpus" ]; then extra+=("$root/../shared/corpus"); fi
   echo "== fuzz_$target for ${seconds}s"
-  "$build/fuzz_$target" "$corpus" "$build/seeds/$target" "${extra[@]}" \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -max_len=262144 \
-    -print_final_stats=1 -artifact_prefix="$root/fuzz/crash-$target-" 2>&1 |
-    grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|==[0-9]+==ERROR|SUMMARY|INFO: Loaded|Done [0-9]+ runs)' || true
-  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  log="$build/fuzz-$target.log"
+  if ! "$build/fuzz_$target" "$corpus" "$build/seeds/$target" "${extra[@]}" \
+      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -max_len=262144 \
+      -print_final_stats=1 -artifact_prefix="$root/fuzz/crash-$target-" >"$log" 2>&1; then
+    status=1
+  fi
+  grep -E 'DONE|stat::number_of_executed_units|stat::peak_rss|==[0-9]+==ERROR|SUMMARY: ' "$log" || true
 done
 exit $status
