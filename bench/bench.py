@@ -46,6 +46,12 @@ def floor_times(floor: str, paths: list[str], repeats: int) -> list[tuple[float,
 
 
 def peak_rss_bytes() -> int:
+    # VmHWM belongs to this process image; ru_maxrss would carry the parent's
+    # peak across fork and exec.
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 
 
