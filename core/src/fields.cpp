@@ -157,6 +157,21 @@ std::string render_field(const FieldEntry& entry, std::string_view text) {
 std::string substitute_fields(std::string_view text, std::span<const std::string> field_texts,
                               std::span<const FieldEntry> field_entries) {
     if (field_texts.empty()) return std::string(text);
+    // Each field's replacement, made once: its rendering when the field's
+    // control header was read, else its bare text.
+    std::vector<std::string> replacements;
+    replacements.reserve(field_texts.size());
+    std::size_t budget = text.size();
+    for (std::size_t n = 0; n < field_texts.size(); ++n) {
+        replacements.push_back(n < field_entries.size() ? render_field(field_entries[n], field_texts[n])
+                                                         : field_texts[n]);
+        budget += replacements.back().size();
+    }
+    // The decoder puts one placeholder per field into the text; copies of a
+    // placeholder that stand in the document's own text are replaced too, but
+    // only while the inserted text stays within the budget (the paragraph's
+    // size plus every replacement once). Without it, many copies naming one
+    // long field would make the paragraph grow with the square of its size.
     std::string out;
     out.reserve(text.size());
     std::size_t pos = 0;
@@ -168,13 +183,11 @@ std::string substitute_fields(std::string_view text, std::span<const std::string
         }
         out.append(text.substr(pos, mark - pos));
         const auto placeholder = match_placeholder(text.substr(mark));
-        if (placeholder && placeholder->first < field_texts.size()) {
-            const std::size_t n = placeholder->first;
-            if (n < field_entries.size()) {
-                out += render_field(field_entries[n], field_texts[n]);
-            } else {
-                out += field_texts[n];
-            }
+        if (placeholder && placeholder->first < replacements.size() &&
+            replacements[placeholder->first].size() <= budget) {
+            const std::string& replacement = replacements[placeholder->first];
+            out += replacement;
+            budget -= replacement.size();
             pos = mark + placeholder->second;
         } else {
             // Not a placeholder of this paragraph: the mark is ordinary text.

@@ -41,7 +41,7 @@ def convert_repeatedly(path: str, times: int) -> None:
 DOCUMENTS = {
     "sound document": lambda: hf.hwp_document([hf.para("본문") + hf.table([["a", "b"]]) + hf.equation("x")]),
     "not a compound file": lambda: b"plain text, not a container",
-    "root entry with sibling links": lambda: (REGRESSIONS / "document-libgsf-directory-leak.hwp").read_bytes(),
+    "root entry with sibling links": lambda: (REGRESSIONS / "document" / "libgsf-root-sibling-leak.hwp").read_bytes(),
 }
 
 
