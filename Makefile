@@ -26,7 +26,7 @@ install: $(VENV)/.ready
 	$(PY) -m pip install -q --disable-pip-version-check --no-build-isolation ".[test]"
 
 test-cpp: $(VENV)/.ready
-	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DMARLUNE_BUILD_PYTHON=OFF -DMARLUNE_BUILD_TESTS=ON -DMARLUNE_SANITIZE=ON >/dev/null
 	$(VENV)/bin/cmake --build $(CPP_BUILD)
 	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure

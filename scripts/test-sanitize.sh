@@ -10,7 +10,7 @@ venv=${VENV:-$root/.venv}
 build=$root/build/sanitize
 export PATH="$venv/bin:$PATH"
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARLUNE_SANITIZE=ON \
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_SANITIZE=ON \
   -DMARLUNE_BUILD_PYTHON=ON -DMARLUNE_BUILD_TESTS=ON -DPython_EXECUTABLE="$venv/bin/python" >/dev/null
 cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure

@@ -97,10 +97,6 @@ IoErrorInfo IoErrorInfo::from_os(std::int32_t errnum) {
     return IoErrorInfo(kind, Os{errnum});
 }
 
-IoErrorInfo IoErrorInfo::fixed(IoErrorKind kind, std::string_view message) {
-    return IoErrorInfo(kind, Fixed{message});
-}
-
 IoErrorInfo IoErrorInfo::from_kind(IoErrorKind kind) { return IoErrorInfo(kind, KindOnly{}); }
 
 IoErrorInfo IoErrorInfo::nested(IoErrorKind kind, std::string message) {

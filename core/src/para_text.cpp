@@ -73,14 +73,26 @@ bool is_surrogate(std::uint16_t unit) noexcept { return unit >= 0xD800 && unit <
 // Characters that stand for themselves: neither control codes nor surrogates.
 bool is_plain(std::uint16_t unit) noexcept { return unit >= 32 && !is_surrogate(unit); }
 
-// Appends the run of plain characters at the reader's position in one go:
-// room for the rest of the payload is made once, the run is encoded into it,
-// and the string is cut back to what was written.
-void append_plain_run(ByteReader& reader, std::string& out) {
+// The number of plain characters from the reader's position on.
+std::size_t plain_run_length(ByteReader scan) noexcept {
+    std::size_t units = 0;
+    for (auto unit = scan.peek_u16(); unit && is_plain(*unit); unit = scan.peek_u16()) {
+        scan.skip(2);
+        ++units;
+    }
+    return units;
+}
+
+// Appends the run of plain characters at the reader's position, at most
+// room_units of them, in one go: the output grows once and the string is
+// cut back to what was written.
+void append_plain_run(ByteReader& reader, std::string& out, std::size_t room_units) {
     const std::size_t old_size = out.size();
-    out.resize_and_overwrite(old_size + 3 * (reader.remaining() / 2), [&](char* buffer, std::size_t) {
+    out.resize_and_overwrite(old_size + 3 * room_units, [&](char* buffer, std::size_t) {
         char* p = buffer + old_size;
-        for (auto unit = reader.peek_u16(); unit && is_plain(*unit); unit = reader.peek_u16()) {
+        for (std::size_t k = 0; k < room_units; ++k) {
+            const auto unit = reader.peek_u16();
+            if (!unit || !is_plain(*unit)) break;
             reader.skip(2);
             const char32_t c = *unit;
             if (c < 0x80) {
@@ -106,7 +118,11 @@ void decode(std::span<const std::uint8_t> payload, std::string& text, std::vecto
 
     while (auto next_unit = reader.peek_u16()) {
         if (is_plain(*next_unit)) {
-            append_plain_run(reader, sink());
+            // The paragraph text has room for the whole payload already; a
+            // field's text is measured first so that it keeps no more
+            // memory than it holds.
+            const std::size_t room = capture.active ? plain_run_length(reader) : reader.remaining() / 2;
+            append_plain_run(reader, sink(), room);
             continue;
         }
         const std::uint16_t u = *reader.u16();

@@ -28,8 +28,12 @@ class IoErrorInfo {
 public:
     // An operating-system error number, described with strerror_r.
     static IoErrorInfo from_os(std::int32_t errnum);
-    // A constant message, such as the NUL-in-path refusal.
-    static IoErrorInfo fixed(IoErrorKind kind, std::string_view message);
+    // A constant message, such as the NUL-in-path refusal. Only string
+    // literals are taken: the message is kept as a view.
+    template <std::size_t N>
+    static IoErrorInfo fixed(IoErrorKind kind, const char (&message)[N]) {
+        return IoErrorInfo(kind, Fixed{std::string_view(message, N - 1)});
+    }
     // Just a kind; its text is the kind's description.
     static IoErrorInfo from_kind(IoErrorKind kind);
     // A message produced by a library (the container reader or zlib).
