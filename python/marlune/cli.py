@@ -9,6 +9,7 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import multiprocessing
 import os
 import signal
@@ -92,26 +93,73 @@ def plan_jobs(paths: Sequence[str], output: str | None) -> list[Job]:
     return jobs
 
 
+# Interrupts are held back while a document is written: one that arrives
+# meanwhile takes effect once the temporary file is renamed into place or
+# removed, never in between.
+_INTERRUPTS = {signal.SIGINT, signal.SIGTERM}
+
+
+def _new_file_mode() -> int:
+    """The mode an ordinary new file gets: 0666 less the umask."""
+    mask = os.umask(0)
+    os.umask(mask)
+    return 0o666 & ~mask
+
+
 def write_atomically(target: str, text: str) -> None:
     """Writes through a temporary file in the same folder, renamed into place,
     so that an interrupted run never leaves a half-written document."""
     folder = os.path.dirname(target) or "."
     os.makedirs(folder, exist_ok=True)
-    fd, temporary = tempfile.mkstemp(dir=folder, prefix=".marlune-", suffix=".tmp")
+    mode = _new_file_mode()
+    temporary = None
+    held = signal.pthread_sigmask(signal.SIG_BLOCK, _INTERRUPTS)
     try:
+        fd, temporary = tempfile.mkstemp(dir=folder, prefix=".marlune-", suffix=".tmp")
         with os.fdopen(fd, "w", encoding="utf-8", newline="") as stream:
+            os.fchmod(stream.fileno(), mode)
             stream.write(text)
         os.replace(temporary, target)
-    except BaseException:
-        os.unlink(temporary)
-        raise
+        temporary = None
+    finally:
+        if temporary is not None:
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(temporary)
+        signal.pthread_sigmask(signal.SIG_SETMASK, held)
+
+
+def os_error_text(error: OSError) -> str:
+    """An OSError in the module's own wording."""
+    if error.errno is None:
+        return f"IO error: {error}"
+    return f"IO error: {os.strerror(error.errno)} (os error {error.errno})"
+
+
+@contextlib.contextmanager
+def readable_path(source: str) -> Iterator[str]:
+    """The module takes UTF-8 paths. A file name that is not UTF-8 (it comes
+    from the command line with its bytes escaped) is opened here and handed
+    over as its descriptor's path under /proc/self/fd."""
+    try:
+        source.encode("utf-8")
+    except UnicodeEncodeError:
+        fd = os.open(os.fsencode(source), os.O_RDONLY | os.O_CLOEXEC)
+        try:
+            yield f"/proc/self/fd/{fd}"
+        finally:
+            os.close(fd)
+        return
+    yield source
 
 
 def convert(job: Job) -> Outcome:
     try:
-        markdown = hwp_to_markdown(job.source)
-    except (RuntimeError, OSError) as error:
+        with readable_path(job.source) as path:
+            markdown = hwp_to_markdown(path)
+    except RuntimeError as error:
         return Outcome(job.source, error=str(error))
+    except OSError as error:
+        return Outcome(job.source, error=os_error_text(error))
     if job.target is None:
         return Outcome(job.source, markdown=markdown)
     try:
@@ -121,15 +169,10 @@ def convert(job: Job) -> Outcome:
     return Outcome(job.source)
 
 
-def _terminate_worker(signum: int, frame: object) -> None:
-    raise SystemExit(EXIT_INTERRUPTED)
-
-
 def _init_worker() -> None:
     # Ctrl-C is the parent's to handle; the parent ends workers with SIGTERM,
-    # which unwinds a worker far enough to remove its temporary file.
+    # whose default action is safe because writes hold it back (see above).
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    signal.signal(signal.SIGTERM, _terminate_worker)
 
 
 def run_jobs(jobs: list[Job], workers: int) -> Iterator[Outcome]:
@@ -184,9 +227,13 @@ def convert_all(jobs: list[Job], workers: int, quiet: bool) -> int:
 
 def print_records(path: str) -> int:
     try:
-        records = hwp_debug_records(path)
+        with readable_path(path) as readable:
+            records = hwp_debug_records(readable)
     except RuntimeError as error:
         print(f"{path}: {error}", file=sys.stderr)
+        return EXIT_FAILED
+    except OSError as error:
+        print(f"{path}: {os_error_text(error)}", file=sys.stderr)
         return EXIT_FAILED
     lines = []
     for tag, level, size in records:
