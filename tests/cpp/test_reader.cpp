@@ -1,6 +1,8 @@
 // The document reader: error texts, UTF-8 repair of system messages, the
 // record stream parser, raw DEFLATE inflation and section stream names.
 #include <gtest/gtest.h>
+
+#include "record_builders.hpp"
 #include <zlib.h>
 
 #include <algorithm>
@@ -21,7 +23,8 @@
 namespace marlune {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace marlune::test_records;
+
 
 const std::string kCorruptText = "Parse error: 압축 해제 실패: corrupt deflate stream";
 const std::string kTooLargeText = "Parse error: 압축 해제 실패: inflated section exceeds 256 MiB";
@@ -38,10 +41,6 @@ Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
-}
-
-void put_u32(Bytes& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>((value >> shift) & 0xFF));
 }
 
 Bytes pattern(std::size_t count, std::uint8_t seed) {

@@ -10,36 +10,14 @@
 
 #include "marlune/markdown.hpp"
 #include "marlune/records.hpp"
+#include "record_builders.hpp"
 #include "shapes.hpp"
 
 namespace marlune {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Records = std::vector<Record>;
+using namespace marlune::test_records;
 
-Records cat(std::initializer_list<Records> parts) {
-    Records all;
-    for (const Records& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-Record rec(std::uint16_t tag, std::uint16_t level, Bytes data = {}) { return Record{tag, level, {data.begin(), data.end()}}; }
-
-Record text_record(std::uint16_t level, std::u16string_view text) {
-    Bytes data;
-    for (const char16_t unit : text) {
-        data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        data.push_back(static_cast<std::uint8_t>(unit >> 8));
-    }
-    return rec(HWPTAG_PARA_TEXT, level, std::move(data));
-}
-
-Record control(std::uint16_t level, std::uint32_t id) {
-    return rec(HWPTAG_CTRL_HEADER, level,
-               Bytes{static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8),
-                     static_cast<std::uint8_t>(id >> 16), static_cast<std::uint8_t>(id >> 24)});
-}
 
 // A list at level holding one paragraph per text (header at level, text one below).
 Records list(std::uint16_t level, std::initializer_list<std::u16string_view> texts) {

@@ -11,52 +11,19 @@
 #include "fields.hpp"
 #include "marlune/markdown.hpp"
 #include "marlune/records.hpp"
+#include "record_builders.hpp"
 #include "tables.hpp"
 
 namespace marlune {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Records = std::vector<Record>;
+using namespace marlune::test_records;
+
 using Grid = std::vector<std::vector<std::string>>;
-
-void put_u16(Bytes& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put_u32(Bytes& out, std::uint32_t value) {
-    put_u16(out, static_cast<std::uint16_t>(value & 0xFFFF));
-    put_u16(out, static_cast<std::uint16_t>(value >> 16));
-}
-
-void put_utf16(Bytes& out, std::u16string_view text) {
-    for (const char16_t unit : text) put_u16(out, unit);
-}
-
-Records cat(std::initializer_list<Records> parts) {
-    Records all;
-    for (const Records& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-Record rec(std::uint16_t tag, std::uint16_t level, Bytes data = {}) { return Record{tag, level, {data.begin(), data.end()}}; }
-
-Record text_record(std::uint16_t level, std::u16string_view text) {
-    Bytes data;
-    put_utf16(data, text);
-    return rec(HWPTAG_PARA_TEXT, level, std::move(data));
-}
 
 // A paragraph whose records sit in a list at the given level.
 Records paragraph(std::uint16_t level, std::u16string_view text) {
     return {rec(HWPTAG_PARA_HEADER, level), text_record(static_cast<std::uint16_t>(level + 1), text)};
-}
-
-Record control(std::uint16_t level, std::uint32_t id) {
-    Bytes data;
-    put_u32(data, id);
-    return rec(HWPTAG_CTRL_HEADER, level, std::move(data));
 }
 
 Record list_header(std::uint16_t level) { return rec(HWPTAG_LIST_HEADER, level, Bytes(6, 0)); }

@@ -2,6 +2,8 @@
 // capture and substitution, field and equation records, white-space trimming.
 #include <gtest/gtest.h>
 
+#include "record_builders.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,22 +18,12 @@
 namespace marlune {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Records = std::vector<Record>;
+using namespace marlune::test_records;
+
 using Strings = std::vector<std::string>;
 
 constexpr std::uint32_t kHyperlinkId = make_ctrl_id('%', 'h', 'l', 'k');
 constexpr std::uint16_t kFiller = u'Z';  // letters inside controls show up if a width is wrong
-
-void put_u16(Bytes& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put_u32(Bytes& out, std::uint32_t value) {
-    put_u16(out, static_cast<std::uint16_t>(value & 0xFFFF));
-    put_u16(out, static_cast<std::uint16_t>(value >> 16));
-}
 
 Bytes cat(std::initializer_list<Bytes> parts) {
     Bytes all;
@@ -395,8 +387,6 @@ TEST(ParseFieldHeader, GuideTextAndModifiedFlag) {
 
 // ---------------------------------------------------------------------------
 // Field name record
-
-Record rec(std::uint16_t tag, std::uint16_t level, Bytes data = {}) { return Record{tag, level, {data.begin(), data.end()}}; }
 
 // An HWPTAG_CTRL_DATA payload whose first item's string is name.
 Bytes name_payload(std::u16string_view name, std::optional<std::uint16_t> declared = std::nullopt,
