@@ -136,8 +136,12 @@ def measure_one(path: str, repeats: int) -> None:
     from marlune import hwp_to_markdown
 
     baseline = peak_rss_bytes()
-    seconds, markdown = best_time(hwp_to_markdown, path, repeats)
-    print(seconds, len(markdown), len(markdown.encode("utf-8")), baseline, peak_rss_bytes())
+    markdown = hwp_to_markdown(path)
+    peak = peak_rss_bytes()  # of one conversion, before repeats keep two results alive
+    chars, out_bytes = len(markdown), len(markdown.encode("utf-8"))
+    del markdown
+    seconds, _ = best_time(hwp_to_markdown, path, repeats)
+    print(seconds, chars, out_bytes, baseline, peak)
 
 
 def run_scaling(floor: str, repeats: int) -> None:

@@ -139,8 +139,38 @@ void convert_section(std::span<const Record> records, std::vector<Block>& blocks
     finish_paragraph(pending, blocks);
 }
 
+namespace {
+
+// About how many bytes a block renders to: its text plus markup. The output
+// is sized once from the sum, so a large document is not copied over and
+// over as the string doubles.
+std::size_t rendered_size_estimate(const Block& block) noexcept {
+    constexpr std::size_t kMarkup = 16;
+    return std::visit(
+        [](const auto& value) -> std::size_t {
+            using T = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, block::Paragraph>) return value.text.size() + kMarkup;
+            else if constexpr (std::is_same_v<T, block::Equation>) return value.script.size() + kMarkup;
+            else if constexpr (std::is_same_v<T, block::Image>) return value.caption.size() + kMarkup;
+            else {
+                std::size_t size = kMarkup;
+                for (const TableRow& row : value.rows) {
+                    size += 2;
+                    for (const TableCell& cell : row.cells) size += cell.text.size() + 4;
+                }
+                return size;
+            }
+        },
+        block);
+}
+
+}  // namespace
+
 std::string render_blocks(std::span<const Block> blocks) {
+    std::size_t estimate = 0;
+    for (const Block& block : blocks) estimate += rendered_size_estimate(block);
     std::string out;
+    out.reserve(estimate);
     for (const Block& block : blocks) {
         std::visit(
             [&out](const auto& value) {
