@@ -113,16 +113,13 @@ void append_plain_run(ByteReader& reader, std::string& out, std::size_t room_uni
 void decode(std::span<const std::uint8_t> payload, std::string& text, std::vector<std::string>* field_texts) {
     ByteReader reader(payload);
     FieldCapture capture{field_texts, false, {}};
-    text.reserve(payload.size() + payload.size() / 2);
     auto sink = [&]() -> std::string& { return capture.active ? capture.buffer : text; };
 
     while (auto next_unit = reader.peek_u16()) {
         if (is_plain(*next_unit)) {
-            // The paragraph text has room for the whole payload already; a
-            // field's text is measured first so that it keeps no more
-            // memory than it holds.
-            const std::size_t room = capture.active ? plain_run_length(reader) : reader.remaining() / 2;
-            append_plain_run(reader, sink(), room);
+            // Measuring the run first lets the text grow once per run and
+            // keep no more memory than it holds.
+            append_plain_run(reader, sink(), plain_run_length(reader));
             continue;
         }
         const std::uint16_t u = *reader.u16();
