@@ -60,34 +60,20 @@ constexpr std::uint8_t kCfbMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A,
 // is read to its end only while it still looks like a compound file, so that
 // an endless device cannot exhaust memory.
 Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
-    ByteBuffer bytes;
     const bool regular = S_ISREG(st.st_mode);
-    try {
-        bytes.resize(regular && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 65536);
-    } catch (const std::bad_alloc&) {
-        return std::unexpected(os_error(ENOMEM));
-    }
+    // One byte beyond the size the file has now: reading it tells the end
+    // of the file without growing the buffer.
+    std::size_t capacity = regular && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 65536;
+    ByteBuffer bytes;
+    if (!bytes.resize(capacity)) return std::unexpected(os_error(ENOMEM));
     std::size_t filled = 0;
     for (;;) {
-        if (filled == bytes.size()) {
-            if (regular && filled == static_cast<std::size_t>(st.st_size) && filled > 0) {
-                // The expected size is in; one more read confirms the end.
-                std::uint8_t probe;
-                ssize_t n;
-                do n = ::read(fd, &probe, 1);
-                while (n < 0 && errno == EINTR);
-                if (n <= 0) break;
-                bytes.push_back(probe);
-                ++filled;
-            }
-            try {
-                bytes.resize(bytes.size() * 2);
-            } catch (const std::bad_alloc&) {
-                return std::unexpected(os_error(ENOMEM));
-            }
+        if (filled == capacity) {
+            capacity *= 2;
+            if (!bytes.resize(capacity)) return std::unexpected(os_error(ENOMEM));
         }
         ssize_t n;
-        do n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        do n = ::read(fd, bytes.data() + filled, capacity - filled);
         while (n < 0 && errno == EINTR);
         if (n < 0) return std::unexpected(os_error(errno));
         if (n == 0) break;
@@ -96,7 +82,7 @@ Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
             break;
         }
     }
-    bytes.resize(filled);
+    if (!bytes.resize(filled)) return std::unexpected(os_error(ENOMEM));
     return bytes;
 }
 
@@ -154,7 +140,7 @@ void clear_root_siblings(ByteBuffer& bytes) noexcept {
     if (!shift || !first || (*shift != 9 && *shift != 12)) return;
     const std::uint64_t entry = (std::uint64_t{*first} + 1) << *shift;
     if (entry + kSiblingLinksOffset + kSiblingLinksBytes > bytes.size()) return;
-    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(entry + kSiblingLinksOffset), kSiblingLinksBytes, 0xFF);
+    std::fill_n(bytes.begin() + entry + kSiblingLinksOffset, kSiblingLinksBytes, 0xFF);
 }
 
 // Opens the compound file over the bytes the container holds.
@@ -199,7 +185,7 @@ Result<Document> open_document(std::string_view path) {
 Result<Document> open_document_from_memory(std::span<const std::uint8_t> bytes) {
     silence_container_logs();
     auto container = std::make_unique<Document::Container>();
-    container->bytes.assign(bytes.begin(), bytes.end());
+    if (!container->bytes.assign(bytes)) return std::unexpected(os_error(ENOMEM));
     return open_container(std::move(container));
 }
 
@@ -242,11 +228,7 @@ Result<ByteBuffer> Document::read_stream(std::string_view path) const {
             IoErrorInfo::nested(IoErrorKind::InvalidData, "stream larger than its file: " + std::string(path))));
     }
     ByteBuffer data;
-    try {
-        data.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        return std::unexpected(os_error(ENOMEM));
-    }
+    if (!data.resize(static_cast<std::size_t>(size))) return std::unexpected(os_error(ENOMEM));
     if (size > 0 && gsf_input_read(current.get(), static_cast<std::size_t>(size), data.data()) == nullptr) {
         return std::unexpected(HwpError::io(
             IoErrorInfo::nested(IoErrorKind::UnexpectedEof, "failed to read stream " + std::string(path))));
@@ -306,9 +288,7 @@ Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) {
     constexpr std::size_t kCapacityLimit = MAX_SECTION_BYTES + 1;
     std::size_t produced = 0;
     std::size_t consumed = 0;
-    try {
-        out.resize(std::min<std::size_t>(std::max<std::size_t>(input.size() * 4, 65536), kCapacityLimit));
-    } catch (const std::bad_alloc&) {
+    if (!out.resize(std::min<std::size_t>(std::max<std::size_t>(input.size() * 4, 65536), kCapacityLimit))) {
         return std::unexpected(inflate_error(kOutOfMemory));
     }
     for (;;) {
@@ -322,9 +302,7 @@ Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) {
             if (out.size() >= kCapacityLimit) {
                 return std::unexpected(inflate_error("inflated section exceeds 256 MiB"));
             }
-            try {
-                out.resize(std::min(out.size() * 2, kCapacityLimit));
-            } catch (const std::bad_alloc&) {
+            if (!out.resize(std::min(out.size() * 2, kCapacityLimit))) {
                 return std::unexpected(inflate_error(kOutOfMemory));
             }
         }
@@ -343,7 +321,7 @@ Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) {
         if (stream.z.avail_in == 0 && consumed == input.size() && stream.z.avail_out > 0) break;
     }
     if (produced > MAX_SECTION_BYTES) return std::unexpected(inflate_error("inflated section exceeds 256 MiB"));
-    out.resize(produced);
+    if (!out.resize(produced)) return std::unexpected(inflate_error(kOutOfMemory));
     return out;
 }
 

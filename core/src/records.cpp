@@ -34,7 +34,13 @@ std::optional<RecordHeader> next_record(ByteReader& reader) noexcept {
 std::uint32_t control_id(const Record& record) noexcept { return read_u32_at(record.payload(), 0).value_or(0); }
 
 std::vector<Record> parse_records(std::span<const std::uint8_t> data, std::pmr::memory_resource* payloads) {
+    // Counting first (headers only) sizes the list once: a large section's
+    // list is not copied each time it would double.
+    std::size_t count = 0;
+    for (ByteReader counter(data); next_record(counter); ++count) {
+    }
     std::vector<Record> records;
+    records.reserve(count);
     ByteReader reader(data);
     while (const auto record = next_record(reader)) {
         records.push_back(Record{static_cast<std::uint16_t>(record->word & 0x3FF),

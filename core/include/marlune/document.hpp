@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -15,32 +17,60 @@
 
 namespace marlune {
 
-// Leaves elements uninitialised when a vector grows: stream and inflate
-// buffers are written in full right after they are sized, so zero-filling
-// them first would only cost time.
-template <class T>
-struct UninitializedAllocator : std::allocator<T> {
-    using value_type = T;
-    template <class U>
-    struct rebind {
-        using other = UninitializedAllocator<U>;
-    };
-    UninitializedAllocator() noexcept = default;
-    template <class U>
-    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+// The bytes of a file, a stream or an inflated section. It grows without
+// zero-filling (every byte is written right after) and through realloc, which
+// moves a large buffer's pages instead of copying them, so an inflated
+// section that doubles its way to tens of megabytes is not copied each time.
+class ByteBuffer {
+public:
+    ByteBuffer() noexcept = default;
+    ByteBuffer(const ByteBuffer&) = delete;
+    ByteBuffer& operator=(const ByteBuffer&) = delete;
+    ByteBuffer(ByteBuffer&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    ByteBuffer& operator=(ByteBuffer&& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        return *this;
+    }
+    ~ByteBuffer() { std::free(data_); }
 
-    template <class U>
-    void construct(U* place) noexcept {
-        ::new (static_cast<void*>(place)) U;
+    // Makes the buffer size bytes long, keeping its first bytes; new bytes
+    // are uninitialised. False, with the buffer unchanged, when memory cannot
+    // be had.
+    [[nodiscard]] bool resize(std::size_t size) noexcept {
+        if (size == 0) {
+            std::free(std::exchange(data_, nullptr));
+            size_ = 0;
+            return true;
+        }
+        void* grown = std::realloc(data_, size);
+        if (grown == nullptr) return false;
+        data_ = static_cast<std::uint8_t*>(grown);
+        size_ = size;
+        return true;
     }
-    template <class U, class... Args>
-    void construct(U* place, Args&&... args) {
-        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+
+    // A copy of bytes; false when memory cannot be had.
+    [[nodiscard]] bool assign(std::span<const std::uint8_t> bytes) noexcept {
+        if (!resize(bytes.size())) return false;
+        if (!bytes.empty()) std::memcpy(data_, bytes.data(), bytes.size());
+        return true;
     }
+
+    std::uint8_t* data() noexcept { return data_; }
+    const std::uint8_t* data() const noexcept { return data_; }
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    std::uint8_t* begin() noexcept { return data_; }
+    std::uint8_t* end() noexcept { return data_ + size_; }
+    const std::uint8_t* begin() const noexcept { return data_; }
+    const std::uint8_t* end() const noexcept { return data_ + size_; }
+
+private:
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
 };
-
-// The bytes of a stream or an inflated section.
-using ByteBuffer = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
 
 // A section's inflated data may not pass this size; real sections stay far
 // below it, so a larger one is a decompression bomb.
