@@ -197,6 +197,11 @@ def progress(total: int, quiet: bool):  # -> tqdm or None
     return tqdm(total=total, file=sys.stderr, unit="doc")
 
 
+def _silence_stdout() -> None:
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+
+
 def convert_all(jobs: list[Job], workers: int, quiet: bool) -> int:
     out = sys.stdout.buffer
     bar = progress(len(jobs), quiet)
@@ -219,6 +224,10 @@ def convert_all(jobs: list[Job], workers: int, quiet: bool) -> int:
                 first = False
             if bar is not None:
                 bar.update()
+    except BrokenPipeError:
+        # The reader went away (marlune x.hwp | head): the rest is not wanted,
+        # and the status still tells whether what was converted failed.
+        _silence_stdout()
     finally:
         if bar is not None:
             bar.close()
@@ -262,9 +271,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         print("interrupted", file=sys.stderr)
         return EXIT_INTERRUPTED
     except BrokenPipeError:
-        # The reader went away (marlune x.hwp | head): not an error of ours.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
+        # The reader of --records output went away: not an error of ours.
+        _silence_stdout()
         return EXIT_OK
 
 

@@ -508,13 +508,15 @@ def test_no_progress_bar_when_stderr_is_not_a_terminal(tmp_path, quiet):
 # A reader that goes away
 # --------------------------------------------------------------------------
 
-@pytest.mark.parametrize("args", [
-    pytest.param(["long.hwp"], id="one-document"),
-    pytest.param(["long.hwp", "long.hwp", "long.hwp", "--jobs", "2"], id="several-documents-jobs-2"),
-    pytest.param(["small.hwp", "long.hwp", "long.hwp", "--jobs", "1"], id="several-documents-jobs-1"),
-    pytest.param(["--records", "long.hwp"], id="records"),
+@pytest.mark.parametrize("args, status, message", [
+    pytest.param(["long.hwp"], 0, b"", id="one-document"),
+    pytest.param(["long.hwp", "long.hwp", "long.hwp", "--jobs", "2"], 0, b"", id="several-documents-jobs-2"),
+    pytest.param(["small.hwp", "long.hwp", "long.hwp", "--jobs", "1"], 0, b"", id="several-documents-jobs-1"),
+    pytest.param(["bad.hwp", "small.hwp", "long.hwp", "long.hwp", "--jobs", "1"], 1,
+                 b"bad.hwp: Invalid HWP signature\n", id="earlier-failure-still-counts"),
+    pytest.param(["--records", "long.hwp"], 0, b"", id="records"),
 ])
-def test_closed_pipe_gives_no_traceback(tmp_path, long_doc, args):
+def test_closed_pipe_gives_no_traceback(tmp_path, long_doc, bad_signature, args, status, message):
     # As in `marlune FILE | head -1`: read one line, then close the pipe
     # while several megabytes are still to be written.
     os.link(long_doc, tmp_path / "long.hwp")
@@ -525,15 +527,15 @@ def test_closed_pipe_gives_no_traceback(tmp_path, long_doc, args):
         try:
             first = proc.stdout.readline()
             proc.stdout.close()
-            status = proc.wait(timeout=60)
+            ended = proc.wait(timeout=60)
         except subprocess.TimeoutExpired:
             kill_group(proc)
             pytest.fail("the command did not end after its reader went away")
         errors.seek(0)
         stderr = errors.read()
     assert first.strip()
-    assert stderr == b"", stderr.decode(errors="replace")
-    assert status == 0
+    assert stderr == message, stderr.decode(errors="replace")
+    assert ended == status
 
 
 # --------------------------------------------------------------------------
