@@ -7,7 +7,7 @@ BUILD := build
 CPP_BUILD := $(BUILD)/cpp-tests
 SAMPLE := examples/sample.hwp
 
-.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench
+.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench fuzz
 
 all: install
 
@@ -49,6 +49,16 @@ bench: install
 	  -DMARLUNE_BUILD_PYTHON=OFF -DMARLUNE_BUILD_BENCH=ON >/dev/null
 	$(VENV)/bin/cmake --build $(BUILD)/bench --target marlune_floor
 	$(PY) bench/bench.py --floor $(BUILD)/bench/marlune_floor --dir $(BENCH_DIR)
+
+# libFuzzer targets (clang from Debian), FUZZ_SECONDS each (default 120).
+FUZZ_CXX ?= clang++-19
+fuzz: $(VENV)/.ready
+	@command -v $(FUZZ_CXX) >/dev/null 2>&1 || { [ "$$(id -u)" -eq 0 ] && apt-get install -y -qq clang-19 libclang-rt-19-dev; } \
+	  || { echo "install clang: sudo apt-get install clang-19 libclang-rt-19-dev" >&2; exit 1; }
+	$(VENV)/bin/cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLUNE_BUILD_PYTHON=OFF -DMARLUNE_BUILD_FUZZ=ON >/dev/null
+	$(VENV)/bin/cmake --build $(BUILD)/fuzz
+	bash fuzz/run.sh $(BUILD)/fuzz
 
 clean:
 	rm -rf $(BUILD) $(VENV)
