@@ -25,11 +25,6 @@ public:
         return true;
     }
 
-    std::optional<std::uint8_t> u8() noexcept {
-        if (!has(1)) return std::nullopt;
-        return bytes_[pos_++];
-    }
-
     std::optional<std::uint16_t> u16() noexcept {
         if (!has(2)) return std::nullopt;
         const auto value = static_cast<std::uint16_t>(bytes_[pos_] | (bytes_[pos_ + 1] << 8));
@@ -57,13 +52,6 @@ public:
         if (!has(count)) return std::nullopt;
         auto view = bytes_.subspan(pos_, count);
         pos_ += count;
-        return view;
-    }
-
-    // Everything from the position to the end (possibly empty).
-    std::span<const std::uint8_t> rest() noexcept {
-        auto view = bytes_.subspan(pos_);
-        pos_ = bytes_.size();
         return view;
     }
 

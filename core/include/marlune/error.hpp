@@ -50,8 +50,8 @@ private:
     struct KindOnly {};
     struct Nested { std::string message; };
 
-    IoErrorInfo(IoErrorKind kind, std::variant<Os, Fixed, KindOnly, Nested> form)
-        : kind_(kind), form_(std::move(form)) {}
+    template <class Form>
+    IoErrorInfo(IoErrorKind kind, Form form) : kind_(kind), form_(std::in_place_type<Form>, std::move(form)) {}
 
     IoErrorKind kind_;
     std::variant<Os, Fixed, KindOnly, Nested> form_;
