@@ -109,11 +109,10 @@ std::string error_message(const GError* error, std::string fallback) {
 
 }  // namespace
 
-// The open container: the file descriptor, the file's bytes and the libgsf
-// reader over them. Members are released in reverse order: reader, bytes,
-// then the file.
+// The open container: the file's bytes and the libgsf reader over them
+// (the file itself is closed once read). Members are released in reverse
+// order: reader, then bytes.
 struct Document::Container {
-    UniqueFd fd;
     ByteBuffer bytes;
     GObjectPtr<GsfInfile> infile;
 };
@@ -158,35 +157,41 @@ Result<Document> open_container(std::unique_ptr<Document::Container> container) 
     return Document(std::move(container));
 }
 
-Result<Document> open_document(std::string_view path) {
+Result<ByteBuffer> read_file(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) {
         return std::unexpected(HwpError::io(
             IoErrorInfo::fixed(IoErrorKind::InvalidInput, "file name contained an unexpected NUL byte")));
     }
-    silence_container_logs();
     const std::string c_path(path);
     int raw_fd;
     do raw_fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
     while (raw_fd < 0 && errno == EINTR);
     if (raw_fd < 0) return std::unexpected(os_error(errno));
-
-    auto container = std::make_unique<Document::Container>();
-    container->fd = UniqueFd(raw_fd);
+    const UniqueFd fd(raw_fd);
     struct stat st{};
     if (::fstat(raw_fd, &st) != 0) return std::unexpected(os_error(errno));
     if (S_ISDIR(st.st_mode)) return std::unexpected(os_error(EISDIR));
+    return read_whole_file(raw_fd, st);
+}
 
-    auto bytes = read_whole_file(raw_fd, st);
+Result<Document> open_document(std::string_view path) {
+    silence_container_logs();
+    auto bytes = read_file(path);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
-    container->bytes = std::move(*bytes);
+    return open_document_from_buffer(std::move(*bytes));
+}
+
+Result<Document> open_document_from_buffer(ByteBuffer bytes) {
+    silence_container_logs();
+    auto container = std::make_unique<Document::Container>();
+    container->bytes = std::move(bytes);
     return open_container(std::move(container));
 }
 
 Result<Document> open_document_from_memory(std::span<const std::uint8_t> bytes) {
-    silence_container_logs();
-    auto container = std::make_unique<Document::Container>();
-    if (!container->bytes.assign(bytes)) return std::unexpected(os_error(ENOMEM));
-    return open_container(std::move(container));
+    ByteBuffer copy;
+    if (!copy.assign(bytes)) return std::unexpected(os_error(ENOMEM));
+    return open_document_from_buffer(std::move(copy));
 }
 
 Result<ByteBuffer> Document::read_stream(std::string_view path) const {
@@ -236,9 +241,10 @@ Result<ByteBuffer> Document::read_stream(std::string_view path) const {
     return data;
 }
 
-Result<bool> read_file_header(const Document& document) {
+Result<FileInfo> read_file_info(const Document& document) {
     static constexpr std::string_view kSignature = "HWP Document File";
     constexpr std::size_t kMinimumHeader = 40;
+    constexpr std::size_t kVersionOffset = 32;
     constexpr std::size_t kPropertiesOffset = 36;
 
     auto header = document.read_stream("/FileHeader");
@@ -249,9 +255,18 @@ Result<bool> read_file_header(const Document& document) {
         return std::unexpected(HwpError::invalid_signature());
     }
     if (bytes.size() < kMinimumHeader) return std::unexpected(HwpError::parse("FileHeader too short"));
-    const std::uint32_t properties = read_u32_at(bytes, kPropertiesOffset).value_or(0);
-    if ((properties & 0x2) != 0) return std::unexpected(HwpError::password_protected());
-    return (properties & 0x1) != 0;
+    FileInfo info;
+    info.version = read_u32_at(bytes, kVersionOffset).value_or(0);
+    info.properties = read_u32_at(bytes, kPropertiesOffset).value_or(0);
+    if ((info.properties & 0x2) != 0) return std::unexpected(HwpError::password_protected());
+    info.compressed = (info.properties & 0x1) != 0;
+    return info;
+}
+
+Result<bool> read_file_header(const Document& document) {
+    auto info = read_file_info(document);
+    if (!info) return std::unexpected(std::move(info.error()));
+    return info->compressed;
 }
 
 std::string section_stream_name(std::uint32_t index) { return "/BodyText/Section" + std::to_string(index); }

@@ -100,12 +100,29 @@ private:
 // Opens the file read-only and the container over it.
 Result<Document> open_document(std::string_view path);
 
+// The whole file at path (UTF-8 bytes, used as given), with the same errors
+// as open_document for a path that cannot be read.
+Result<ByteBuffer> read_file(std::string_view path);
+
+// Opens a container over file bytes it takes ownership of (no copy).
+Result<Document> open_document_from_buffer(ByteBuffer bytes);
+
 // Opens a container held in memory (fuzzing, callers that already hold the
 // file's bytes).
 Result<Document> open_document_from_memory(std::span<const std::uint8_t> bytes);
 
 // Reads and validates "/FileHeader"; yields whether sections are compressed.
 Result<bool> read_file_header(const Document& document);
+
+// What the file header says, for callers that need more than compression.
+struct FileInfo {
+    bool compressed = false;
+    std::uint32_t version = 0;     // 0xMMnnPPrr: 5.0.3.4 is 0x05000304
+    std::uint32_t properties = 0;  // bit 0 compressed, bit 1 password, bit 2 distribution ...
+};
+
+// Reads and validates "/FileHeader" as read_file_header does.
+Result<FileInfo> read_file_info(const Document& document);
 
 // "/BodyText/Section" followed by the index in decimal.
 std::string section_stream_name(std::uint32_t index);

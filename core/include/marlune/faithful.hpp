@@ -1,0 +1,40 @@
+// The faithful conversion: HWP 5.0 or HWPX (told apart by the first bytes) to
+// a document tree, then to Markdown with real table structure, notes, links,
+// pictures and metadata. The exact conversion (markdown.hpp) is separate and
+// unchanged by anything here.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "marlune/error.hpp"
+#include "marlune/tree.hpp"
+
+namespace marlune {
+
+enum class TableMode : std::uint8_t { Auto, Html, Pipe };
+
+struct ConvertOptions {
+    TableMode tables = TableMode::Auto;
+    bool notes = true;            // footnote and endnote references and definitions
+    bool headers = false;         // page headers, footers and master pages
+    bool collect_images = false;  // return the pictures' bytes
+    std::string image_prefix;     // written before a picture's name in its link ("" keeps the bare name)
+};
+
+struct ConvertedDocument {
+    std::string markdown;
+    tree::Metadata metadata;
+    std::vector<tree::BinaryItem> images;  // empty unless collect_images
+};
+
+// The document at path (bytes of the file name, used as given).
+Result<ConvertedDocument> convert_file(std::string_view path, const ConvertOptions& options);
+
+// The same for a document held in memory.
+Result<ConvertedDocument> convert_bytes(std::span<const std::uint8_t> bytes, const ConvertOptions& options);
+
+}  // namespace marlune

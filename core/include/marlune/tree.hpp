@@ -1,0 +1,122 @@
+// The document tree of the faithful conversion: what the HWP 5.0 walk and the
+// HWPX reader build and the one faithful renderer writes. Plain structs, every
+// string owned, so the tree outlives the file, the container and the section
+// buffers it was read from.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace marlune::tree {
+
+struct Block;
+
+// A run of text. '\n' is a line break inside the paragraph, '\t' a tab.
+struct Text {
+    std::string text;
+};
+
+// A hyperlink: its visible text and its target as stored (a web or mail
+// address, a bookmark, a file); the renderer decides what to make of it.
+struct Link {
+    std::string text;
+    std::string target;
+};
+
+// Where a footnote or an endnote stands: an index into Document::notes.
+struct NoteRef {
+    std::uint32_t note = 0;
+};
+
+using Inline = std::variant<Text, Link, NoteRef>;
+
+struct Paragraph {
+    std::vector<Inline> inlines;
+    // 0 for body text; n (1..6) for a heading of level n.
+    std::uint8_t heading = 0;
+};
+
+// One cell as stored: its address and spans on the table's grid, and its
+// content. Covered slots of a merged cell have no Cell of their own.
+struct Cell {
+    std::uint32_t row = 0;
+    std::uint32_t column = 0;
+    std::uint32_t row_span = 1;
+    std::uint32_t column_span = 1;
+    std::vector<Block> blocks;
+};
+
+enum class CaptionSide : std::uint8_t { Left, Right, Top, Bottom };
+
+// A table as stored, before any layout decision: rows x columns grid, cells
+// in the order read. by_address is false when the cells' own addresses did
+// not tile the grid and the builder placed them in record order instead
+// (row by row, each row's cells left to right).
+struct Table {
+    std::uint32_t rows = 0;
+    std::uint32_t columns = 0;
+    std::vector<Cell> cells;
+    bool by_address = true;
+    std::vector<Block> caption;
+    CaptionSide caption_side = CaptionSide::Bottom;
+};
+
+// An equation's script in the word processor's own equation language.
+struct Equation {
+    std::string script;
+};
+
+// A picture: its caption (possibly empty) and the name of its binary item
+// as stored ("BIN0001.jpg"), empty when the item is unknown.
+struct Image {
+    std::string caption;
+    std::string name;
+};
+
+struct Block {
+    std::variant<Paragraph, Table, Equation, Image> node;
+};
+
+enum class NoteKind : std::uint8_t { Footnote, Endnote };
+
+struct Note {
+    NoteKind kind = NoteKind::Footnote;
+    std::vector<Block> blocks;
+};
+
+// What the document says about itself. Times are microseconds since the
+// Unix epoch, UTC.
+struct Metadata {
+    std::optional<std::string> title;
+    std::optional<std::string> subject;
+    std::optional<std::string> author;
+    std::optional<std::string> keywords;
+    std::optional<std::string> comments;
+    std::optional<std::string> last_saved_by;
+    std::optional<std::int64_t> created;
+    std::optional<std::int64_t> modified;
+    std::uint32_t sections = 0;
+    std::string version;  // "5.0.3.4" for HWP 5.0; the package's version for HWPX
+    std::string format;   // "hwp" or "hwpx"
+};
+
+// A binary item (picture) of the document with its bytes.
+struct BinaryItem {
+    std::string name;        // as stored, "BIN0001.jpg"
+    std::string media_type;  // from the content, "image/png"; "application/octet-stream" when unknown
+    std::string data;
+};
+
+struct Document {
+    std::vector<Block> body;
+    std::vector<Note> notes;                  // in the order their references stand
+    std::vector<std::vector<Block>> headers;  // page headers, in document order (repeats allowed)
+    std::vector<std::vector<Block>> footers;  // page footers and master-page text
+    Metadata metadata;
+    std::vector<BinaryItem> images;           // filled only when the options ask for them
+};
+
+}  // namespace marlune::tree

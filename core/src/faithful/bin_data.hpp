@@ -1,0 +1,25 @@
+// Binary items (pictures) stored in an HWP 5.0 document's BinData storage.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "faithful/doc_info.hpp"
+#include "marlune/document.hpp"
+#include "marlune/tree.hpp"
+
+namespace marlune {
+
+// The media type told from the content's first bytes (PNG, JPEG, GIF, BMP,
+// TIFF, WMF, EMF, ...), else from the extension, else
+// "application/octet-stream".
+std::string_view sniff_media_type(std::span<const std::uint8_t> data, std::string_view extension) noexcept;
+
+// The item's bytes (inflated when it is stored compressed), name and media
+// type; nothing when the stream is missing or damaged.
+std::optional<tree::BinaryItem> read_binary_item(const Document& document, const BinDataEntry& entry,
+                                                 bool document_compressed);
+
+}  // namespace marlune

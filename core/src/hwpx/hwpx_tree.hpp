@@ -1,0 +1,19 @@
+// The HWPX reader: a zip package of OWPML XML parts to the document tree.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "marlune/faithful.hpp"
+#include "marlune/tree.hpp"
+
+namespace marlune {
+
+// True when the bytes start like a zip package (a local file header).
+bool looks_like_zip(std::span<const std::uint8_t> bytes) noexcept;
+
+// The package's sections in spine order as one tree, with metadata and,
+// when the options ask, the pictures' bytes.
+Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, const ConvertOptions& options);
+
+}  // namespace marlune
