@@ -156,12 +156,15 @@ Bytes filetime(std::uint64_t ticks) {
     return typed(64, value);
 }
 
-constexpr std::uint8_t kSummaryId[16] = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
-                                         0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+// The word processor's summary format id, and the common one.
+const Bytes kHwpSummaryId{0x60, 0xB6, 0xA2, 0x9F, 0x61, 0x10, 0xD4, 0x11,
+                          0xB4, 0xC6, 0x00, 0x60, 0x97, 0xC0, 0x9D, 0x8C};
+const Bytes kCommonSummaryId{0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
+                             0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
 
-// A property set stream with one set (the summary set unless format_id is
-// given); offset_shift moves every property offset.
-Bytes property_set(const std::vector<Property>& properties, std::uint8_t first_id_byte = 0xE0,
+// A property set stream with one set under format_id; offset_shift moves
+// every property offset.
+Bytes property_set(const std::vector<Property>& properties, const Bytes& format_id = kHwpSummaryId,
                    std::uint32_t offset_shift = 0) {
     Bytes out;
     put_u16(out, 0xFFFE);
@@ -169,8 +172,7 @@ Bytes property_set(const std::vector<Property>& properties, std::uint8_t first_i
     put_u32(out, 0x00020006);
     out.resize(out.size() + 16, 0);
     put_u32(out, 1);
-    out.insert(out.end(), std::begin(kSummaryId), std::end(kSummaryId));
-    out[28] = first_id_byte;
+    out.insert(out.end(), format_id.begin(), format_id.end());
     put_u32(out, 48);
     Bytes values;
     std::vector<std::uint32_t> offsets;
@@ -193,11 +195,15 @@ Bytes property_set(const std::vector<Property>& properties, std::uint8_t first_i
 constexpr std::uint64_t kTicks2020 = 132'223'104'000'000'000;
 constexpr std::int64_t kMicros2020 = 1'577'836'800'000'000;
 
-TEST(SummaryInfo, ReadsEveryProperty) {
+class SummaryInfo : public ::testing::TestWithParam<Bytes> {};
+
+TEST_P(SummaryInfo, ReadsEveryProperty) {
     tree::Metadata metadata;
     read_summary_properties(property_set({{2, lpwstr(u"제목\0\0"sv)}, {3, lpstr("subject\0")}, {4, lpwstr(u"author")},
-                                          {5, lpwstr(u"k1;k2")}, {6, lpstr("bad \xFF")}, {8, lpwstr(u"editor")},
-                                          {12, filetime(kTicks2020)}, {13, filetime(kTicks2020 + 10)}}),
+                                          {5, lpwstr(u" k1;k2\r\n")}, {6, lpstr("bad \xFF")},
+                                          {8, lpwstr(u"editor")}, {12, filetime(kTicks2020)},
+                                          {13, filetime(kTicks2020 + 10)}},
+                                         GetParam()),
                             metadata);
     EXPECT_EQ(metadata.title, "제목");
     EXPECT_EQ(metadata.subject, "subject");
@@ -208,6 +214,8 @@ TEST(SummaryInfo, ReadsEveryProperty) {
     EXPECT_EQ(metadata.created, kMicros2020);
     EXPECT_EQ(metadata.modified, kMicros2020 + 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Assets, SummaryInfo, ::testing::Values(kHwpSummaryId, kCommonSummaryId));
 
 struct DamagedSet {
     std::string_view what;
@@ -241,12 +249,12 @@ Bytes bad_length_title() {
 INSTANTIATE_TEST_SUITE_P(
     Assets, SummaryDamage,
     ::testing::Values(DamagedSet{"empty stream", {}},
-                      DamagedSet{"another set", property_set({{2, lpwstr(u"title")}}, 0xE1)},
-                      DamagedSet{"offsets past the end", property_set({{2, lpwstr(u"title")}}, 0xE0, 1000)},
+                      DamagedSet{"another set", property_set({{2, lpwstr(u"title")}}, Bytes(16, 0xE1))},
+                      DamagedSet{"offsets past the end", property_set({{2, lpwstr(u"title")}}, kHwpSummaryId, 1000)},
                       DamagedSet{"length past the end", property_set({{2, bad_length_title()}})},
                       DamagedSet{"value cut short", cut(property_set({{2, lpwstr(u"title")}}), 4)},
                       DamagedSet{"wrong types", property_set({{2, filetime(kTicks2020)}, {12, lpwstr(u"x")}})},
-                      DamagedSet{"empty and zero", property_set({{2, lpwstr(u"\0"sv)}, {12, filetime(0)}})},
+                      DamagedSet{"blank and zero", property_set({{2, lpwstr(u"\r\n\0"sv)}, {12, filetime(0)}})},
                       DamagedSet{"past year 9999", property_set({{12, filetime(~std::uint64_t{0})}})},
                       DamagedSet{"unpaired surrogate", property_set({{2, lpwstr(u"\xD800x")}})},
                       DamagedSet{"byte order", with_byte(property_set({{2, lpwstr(u"title")}}), 0, 0xFF)}));

@@ -19,10 +19,22 @@ namespace {
 constexpr std::uint16_t kByteOrderMark = 0xFFFE;
 constexpr std::size_t kClassIdBytes = 16;
 
-// The format id of the summary information set,
-// F29F85E0-4FF9-1068-AB91-08002B27B3D9, as its bytes are stored.
-constexpr std::array<std::uint8_t, 16> kSummaryFormatId{0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
-                                                         0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+// The format ids the summary set is written under, as their bytes are
+// stored: the common summary information set
+// (F29F85E0-4FF9-1068-AB91-08002B27B3D9), and the word processor's own
+// (9FA2B660-1061-11D4-B4C6-006097C09D8C), which every document in the
+// corpus uses, with the same property ids.
+using FormatId = std::array<std::uint8_t, 16>;
+constexpr std::array<FormatId, 2> kSummaryFormatIds{
+    FormatId{0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10, 0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9},
+    FormatId{0x60, 0xB6, 0xA2, 0x9F, 0x61, 0x10, 0xD4, 0x11, 0xB4, 0xC6, 0x00, 0x60, 0x97, 0xC0, 0x9D, 0x8C},
+};
+
+bool is_summary_format(std::span<const std::uint8_t> format_id) noexcept {
+    return std::ranges::any_of(kSummaryFormatIds, [&](const FormatId& known) {
+        return std::ranges::equal(format_id, known);
+    });
+}
 
 // Property ids of the summary information set.
 constexpr std::uint32_t kTitle = 2;
@@ -46,9 +58,17 @@ constexpr std::int64_t kFiletimeEpochOffsetMicros = 11'644'473'600'000'000;
 // represent (Python's datetime ends there), so they are taken as garbage.
 constexpr std::int64_t kLatestTimeMicros = 253'402'300'799'999'999;
 
-// Text up to its first NUL (the stored length counts the terminator, and
-// some writers pad with more).
-std::string_view up_to_nul(std::string_view text) noexcept { return text.substr(0, text.find('\0')); }
+// The text of a stored string: up to its first NUL (the stored length counts
+// the terminator, and some writers pad with more), without the line breaks
+// and spaces around it (the word processor saves empty comment fields as
+// "\r\n\r\n").
+std::string_view stored_text(std::string_view text) noexcept {
+    constexpr std::string_view kWhiteSpace = " \t\r\n";
+    text = text.substr(0, text.find('\0'));
+    const std::size_t first = text.find_first_not_of(kWhiteSpace);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(kWhiteSpace) + 1 - first);
+}
 
 // A u32 count, then that many units of unit_bytes each, as a view.
 std::optional<std::span<const std::uint8_t>> read_counted(ByteReader& reader, std::size_t unit_bytes) {
@@ -66,11 +86,11 @@ std::optional<std::string> read_string_value(ByteReader& reader, std::uint16_t t
         if (!units) return std::nullopt;
         auto decoded = utf16_to_utf8_strict(*units);
         if (!decoded) return std::nullopt;
-        text = std::string(up_to_nul(*decoded));
+        text = std::string(stored_text(*decoded));
     } else {
         const auto bytes = read_counted(reader, 1);
         if (!bytes) return std::nullopt;
-        text = repair_utf8(up_to_nul({reinterpret_cast<const char*>(bytes->data()), bytes->size()}));
+        text = repair_utf8(stored_text({reinterpret_cast<const char*>(bytes->data()), bytes->size()}));
     }
     if (text.empty()) return std::nullopt;
     return text;
@@ -134,10 +154,10 @@ std::optional<std::span<const std::uint8_t>> find_summary_set(std::span<const st
     const auto set_count = reader.u32();
     if (!set_count) return std::nullopt;
     for (std::uint32_t k = 0; k < *set_count; ++k) {
-        const auto format_id = reader.bytes(kSummaryFormatId.size());
+        const auto format_id = reader.bytes(std::tuple_size_v<FormatId>);
         const auto offset = reader.u32();
         if (!format_id || !offset) return std::nullopt;
-        if (!std::equal(format_id->begin(), format_id->end(), kSummaryFormatId.begin())) continue;
+        if (!is_summary_format(*format_id)) continue;
         if (*offset > stream.size()) return std::nullopt;
         const auto rest = stream.subspan(*offset);
         const std::size_t size = read_u32_at(rest, 0).value_or(0);
