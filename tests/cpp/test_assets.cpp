@@ -107,7 +107,7 @@ TEST(DocInfo, BinDataEntriesInRecordOrder) {
     std::vector<std::pair<std::string, int>> names;
     for (const auto& entry : info.bin_data) names.emplace_back(entry.stream_name(), entry.compression);
     EXPECT_EQ(names, (std::vector<std::pair<std::string, int>>{
-                         {"BIN0001.jpg", 0}, {"", 0}, {"BIN00AB.PNG", 2}, {"BIN0004.", 1}, {"BIN0005.", 0}}));
+                         {"BIN0001.jpg", 0}, {"", 0}, {"BIN00AB.PNG", 2}, {"BIN0004.", 1}, {"", 0}}));
     EXPECT_EQ(info.bin_data[1].kind, BinDataEntry::Kind::Link);
     EXPECT_EQ(info.bin_data[2].kind, BinDataEntry::Kind::Storage);
 }
