@@ -76,6 +76,56 @@ INSTANTIATE_TEST_SUITE_P(
         MediaCase{"????", "tif", "image/tiff"}, MediaCase{"????", "ole", "application/octet-stream"}));
 
 // ---------------------------------------------------------------------------
+// Binary items from their stored bytes
+
+// Raw DEFLATE holding data in one final stored block.
+std::string stored_block(std::string_view data) {
+    const auto size = static_cast<std::uint16_t>(data.size());
+    const auto inverse = static_cast<std::uint16_t>(~size);
+    return "\x01"s + static_cast<char>(size & 0xFF) + static_cast<char>(size >> 8) + static_cast<char>(inverse & 0xFF) +
+           static_cast<char>(inverse >> 8) + std::string(data);
+}
+
+struct ItemCase {
+    std::uint8_t compression;
+    bool document_compressed;
+    std::string stored;
+    std::optional<std::string> data;  // nothing: no item
+    std::string_view media_type;
+};
+
+class BinaryItem : public ::testing::TestWithParam<ItemCase> {};
+
+TEST_P(BinaryItem, InflatedAsTheEntryOrDocumentSays) {
+    const ItemCase& c = GetParam();
+    BinDataEntry entry;
+    entry.id = 1;
+    entry.extension = "bmp";
+    entry.compression = c.compression;
+    ByteBuffer stored;
+    ASSERT_TRUE(stored.assign(bytes_of(c.stored)));
+    const auto item = binary_item_from_stream(entry, std::move(stored), c.document_compressed);
+    ASSERT_EQ(item.has_value(), c.data.has_value());
+    if (!item) return;
+    EXPECT_EQ(item->data, *c.data);
+    EXPECT_EQ(item->media_type, c.media_type);
+    EXPECT_EQ(item->name, "BIN0001.bmp");
+}
+
+const std::string kPng = "\x89PNG\r\n\x1A\n-png";
+const std::string kJpeg = "\xFF\xD8\xFF-jpeg";
+
+INSTANTIATE_TEST_SUITE_P(
+    Assets, BinaryItem,
+    ::testing::Values(ItemCase{0, true, stored_block(kPng), kPng, "image/png"},  // as the document: compressed
+                      ItemCase{0, false, kPng, kPng, "image/png"},               // as the document: stored
+                      ItemCase{1, false, stored_block(kJpeg), kJpeg, "image/jpeg"},
+                      ItemCase{2, true, kJpeg, kJpeg, "image/jpeg"},
+                      ItemCase{0, true, kJpeg, kJpeg, "image/jpeg"},  // flagged compressed, stored as is
+                      ItemCase{1, true, "\x07not deflate", std::nullopt, ""},
+                      ItemCase{2, true, "????", "????", "image/bmp"}));  // by the extension
+
+// ---------------------------------------------------------------------------
 // DocInfo
 
 // A record at level 1; declared_size, when given, differs from the payload's.
