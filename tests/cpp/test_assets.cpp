@@ -141,7 +141,9 @@ TEST(DocInfo, BinDataEntriesInRecordOrder) {
                                     record_bytes(18, Bytes{0x01, 0x00}),               // cut after the properties
                                     record_bytes(18, Bytes(8, 0), 40)});               // cut by the stream's end
     std::vector<std::pair<std::string, int>> names;
-    for (const auto& entry : parse_doc_info(stream).bin_data) names.emplace_back(entry.stream_name(), entry.compression);
+    for (const auto& entry : parse_doc_info(stream).bin_data) {
+        names.emplace_back(entry.stream_name(), entry.compression);
+    }
     EXPECT_EQ(names, (std::vector<std::pair<std::string, int>>{
                          {"BIN0001.jpg", 0}, {"", 0}, {"BIN00AB.PNG", 2}, {"BIN0004.", 1}, {"", 0}}));
 }
@@ -159,15 +161,19 @@ Bytes lpwstr(std::u16string_view text, std::optional<std::uint32_t> units = {}) 
     return cat_bytes({u32s({31, units.value_or(static_cast<std::uint32_t>(text.size()))}), utf16(text)});
 }
 
-Bytes lpstr(std::string_view text) { return cat_bytes({u32s({30, static_cast<std::uint32_t>(text.size())}), bytes_of(text)}); }
+Bytes lpstr(std::string_view text) {
+    return cat_bytes({u32s({30, static_cast<std::uint32_t>(text.size())}), bytes_of(text)});
+}
 
 Bytes filetime(std::uint64_t ticks) {
     return u32s({64, static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)});
 }
 
 // The word processor's summary format id, and the common one.
-const Bytes kHwpSummaryId{0x60, 0xB6, 0xA2, 0x9F, 0x61, 0x10, 0xD4, 0x11, 0xB4, 0xC6, 0x00, 0x60, 0x97, 0xC0, 0x9D, 0x8C};
-const Bytes kCommonSummaryId{0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10, 0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+const Bytes kHwpSummaryId{0x60, 0xB6, 0xA2, 0x9F, 0x61, 0x10, 0xD4, 0x11,
+                          0xB4, 0xC6, 0x00, 0x60, 0x97, 0xC0, 0x9D, 0x8C};
+const Bytes kCommonSummaryId{0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
+                             0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
 
 // A property set stream with one set at offset 48; offset_shift moves every
 // property offset, cut drops bytes off the end.
@@ -230,7 +236,8 @@ const Bytes kTitleOnly = property_set({{2, lpwstr(u"title")}});
 INSTANTIATE_TEST_SUITE_P(
     Assets, SummaryDamage,
     ::testing::Values(DamagedSet{"empty stream", {}},
-                      DamagedSet{"byte order", cat_bytes({Bytes{0xFF, 0xFF}, Bytes(kTitleOnly.begin() + 2, kTitleOnly.end())})},
+                      DamagedSet{"byte order", cat_bytes({Bytes{0xFF, 0xFF}, Bytes(kTitleOnly.begin() + 2,
+                                                                                     kTitleOnly.end())})},
                       DamagedSet{"another set", property_set({{2, lpwstr(u"title")}}, Bytes(16, 0xE1))},
                       DamagedSet{"offsets past the end", property_set({{2, lpwstr(u"title")}}, kHwpSummaryId, 1000)},
                       DamagedSet{"length past the end", property_set({{2, lpwstr(u"title", 0x7FFFFFFF)}})},

@@ -20,13 +20,12 @@ constexpr std::string_view kOctetStream = "application/octet-stream";
 // declaration and comments, when it is an SVG picture.
 constexpr std::size_t kSvgRootWindow = 1024;
 
-bool starts_with(std::span<const std::uint8_t> data, std::string_view magic) noexcept {
-    return data.size() >= magic.size() && std::equal(magic.begin(), magic.end(), data.begin(),
-                                                      [](char m, std::uint8_t d) { return static_cast<std::uint8_t>(m) == d; });
-}
-
 std::string_view as_text(std::span<const std::uint8_t> data) noexcept {
     return {reinterpret_cast<const char*>(data.data()), data.size()};
+}
+
+bool starts_with(std::span<const std::uint8_t> data, std::string_view magic) noexcept {
+    return as_text(data).starts_with(magic);
 }
 
 // A metafile without the placeable header: type 1 (memory) or 2 (disk), a
