@@ -15,6 +15,7 @@ Needs ``pip install "marlune[dask]"``.
 
 from __future__ import annotations
 
+import math
 import os
 from collections.abc import Iterable
 from typing import Any
@@ -38,9 +39,18 @@ def convert_record(path: str, options: dict[str, Any]) -> dict[str, Any]:
     return {"path": path, "markdown": markdown, "metadata": plain_metadata(metadata), "error": None}
 
 
+# A task costs the scheduler about a millisecond and a document a fraction of
+# one: a task should carry at least this many documents.
+MIN_DOCUMENTS_PER_TASK = 64
+MAX_TASKS = 100
+
+
 def convert_bag(paths: Iterable[str | os.PathLike[str]], *, npartitions: int | None = None,
                 **options: Any) -> dask.bag.Bag:
     """A bag converting every path, in the order given. ``npartitions``:
-    how many tasks share the documents (default: Dask's choice, at most 100)."""
+    how many tasks share the documents (default: one per 64 documents, at
+    most 100)."""
     names = [os.fsdecode(path) for path in paths]
+    if npartitions is None:
+        npartitions = max(1, min(MAX_TASKS, math.ceil(len(names) / MIN_DOCUMENTS_PER_TASK)))
     return dask.bag.from_sequence(names, npartitions=npartitions).map(convert_record, options)
