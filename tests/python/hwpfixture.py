@@ -16,6 +16,7 @@ Only the standard library is used.
 
 from __future__ import annotations
 
+import datetime
 import os
 import struct
 import sys
@@ -304,6 +305,92 @@ def hwp_document(sections: Sequence[bytes | None], compressed: bool = True,
             streams[f"BodyText/Section{n}"] = pack(body)
     streams.update(extra_streams or {})
     return write_cfb(streams, storages)
+
+
+# ---- DocInfo, binary items and summary information ------------------------
+# For extra_streams: hwp_document(..., extra_streams={"DocInfo": doc_info(...),
+# **bin_data_item(1, "png", data), SUMMARY_STREAM: summary_info({...})}).
+
+HWPTAG_BIN_DATA = 18
+HWPTAG_PARA_SHAPE = 25
+BIN_LINK, BIN_EMBEDDING, BIN_STORAGE = 0, 1, 2
+# BIN_DATA compression: as the document, always, never.
+BIN_AS_DOCUMENT, BIN_COMPRESS, BIN_STORE = 0, 1, 2
+HEADING_NONE, HEADING_OUTLINE, HEADING_NUMBER, HEADING_BULLET = 0, 1, 2, 3
+
+
+def _counted_utf16(text: str) -> bytes:
+    units = text.encode("utf-16-le")
+    return struct.pack("<H", len(units) // 2) + units
+
+
+def bin_data_record(item_id: int = 1, extension: str = "png", kind: int = BIN_EMBEDDING,
+                    compression: int = BIN_AS_DOCUMENT, cut: int = 0) -> bytes:
+    """An HWPTAG_BIN_DATA record: u16 properties (kind, compression << 4);
+    a link then holds two paths, an item its id and extension. ``cut``
+    drops that many bytes off the payload's end."""
+    body = struct.pack("<H", kind | compression << 4)
+    if kind == BIN_LINK:
+        body += _counted_utf16("C:\\pictures\\" + extension) * 2
+    else:
+        body += struct.pack("<H", item_id) + _counted_utf16(extension)
+    return record(HWPTAG_BIN_DATA, 1, body[:len(body) - cut])
+
+
+def para_shape_record(heading: int = HEADING_NONE, level: int = 0) -> bytes:
+    """An HWPTAG_PARA_SHAPE record: properties 1 (heading type at bit 23,
+    level 0-6 at bit 25), the rest of the shape zero."""
+    return record(HWPTAG_PARA_SHAPE, 1, struct.pack("<I", heading << 23 | level << 25) + bytes(50))
+
+
+def doc_info(records: Iterable[bytes] = (), compressed: bool = True) -> bytes:
+    """The /DocInfo stream holding the records, deflated when compressed."""
+    data = b"".join(records)
+    return deflate_raw(data) if compressed else data
+
+
+def bin_data_item(item_id: int, extension: str, data: bytes,
+                  compressed: bool = True) -> dict[str, bytes]:
+    """The BinData storage's stream of one item, for extra_streams."""
+    return {f"BinData/BIN{item_id:04X}.{extension}": deflate_raw(data) if compressed else data}
+
+
+SUMMARY_STREAM = "\x05HwpSummaryInformation"
+# The word processor's summary format id, and the common summary one.
+HWP_SUMMARY_FMTID = bytes.fromhex("60b6a29f6110d411b4c6006097c09d8c")
+SUMMARY_FMTID = bytes.fromhex("e0859ff2f94f6810ab9108002b27b3d9")
+PID_TITLE, PID_SUBJECT, PID_AUTHOR, PID_KEYWORDS, PID_COMMENTS = 2, 3, 4, 5, 6
+PID_LAST_SAVED_BY, PID_CREATED, PID_LAST_SAVED = 8, 12, 13
+_FILETIME_UNIX_EPOCH = 116444736000000000  # 100 ns ticks from 1601 to 1970
+
+
+def _property_value(value: object) -> bytes:
+    if isinstance(value, str):  # VT_LPWSTR, length in units incl. the NUL
+        units = (value + "\0").encode("utf-16-le")
+        return struct.pack("<II", 31, len(units) // 2) + units
+    if isinstance(value, datetime.datetime):  # VT_FILETIME
+        ticks = _FILETIME_UNIX_EPOCH + round(value.timestamp() * 1_000_000) * 10
+        return struct.pack("<IQ", 64, ticks)
+    if isinstance(value, bytes):  # type word and value as given
+        return value
+    raise TypeError(f"no property type for {value!r}")
+
+
+def summary_info(properties: dict[int, object], format_id: bytes = HWP_SUMMARY_FMTID,
+                 offset_shift: int = 0, cut: int = 0) -> bytes:
+    """A property set stream with one set: str values as VT_LPWSTR,
+    datetimes as VT_FILETIME, bytes as the type word and value. Damage:
+    ``offset_shift`` moves every property offset, ``cut`` drops bytes off
+    the end."""
+    table_end = 8 + 8 * len(properties)
+    values, table = b"", b""
+    for pid, value in properties.items():
+        table += struct.pack("<II", pid, table_end + len(values) + offset_shift)
+        values += _property_value(value)
+    section = struct.pack("<II", table_end + len(values), len(properties)) + table + values
+    header = struct.pack("<HHI", 0xFFFE, 0, 0x00020006) + format_id + struct.pack("<I", 1)
+    stream = header + format_id + struct.pack("<I", len(header) + 20) + section
+    return stream[:len(stream) - cut]
 
 
 def write_document(path: str | os.PathLike[str], *args: object,
