@@ -4,7 +4,7 @@
 // decode_para_text turns into their plain forms.
 #include "faithful/para_pieces.hpp"
 
-#include "byte_reader.hpp"
+#include <algorithm>
 
 namespace marlune {
 
@@ -22,25 +22,28 @@ bool cuts_text(std::uint16_t unit) noexcept { return unit == kFieldEnd || ((kExt
 }  // namespace
 
 std::optional<TextPiece> TextPieces::next() noexcept {
+    // Whole code units only: a last odd byte belongs to no character.
+    const std::size_t units_end = payload_.size() & ~std::size_t{1};
     std::size_t scan = pos_;
-    while (const auto unit = read_u16_at(payload_, scan)) {
-        if (*unit >= 32 || !is_wide(*unit)) {
+    while (scan < units_end) {
+        const auto unit = static_cast<std::uint16_t>(payload_[scan] | (payload_[scan + 1] << 8));
+        if (unit >= 32 || !is_wide(unit)) {
             scan += 2;
             continue;
         }
-        if (!cuts_text(*unit)) {
+        if (!cuts_text(unit)) {
             scan += kWideControlBytes;
             continue;
         }
         if (scan > pos_) break;  // the run before the control first
         pos_ = std::min(scan + kWideControlBytes, payload_.size());
-        return TextPiece{*unit == kFieldEnd ? TextPiece::Kind::FieldEnd : TextPiece::Kind::Control, {}};
+        return TextPiece{unit == kFieldEnd ? TextPiece::Kind::FieldEnd : TextPiece::Kind::Control, {}};
     }
-    if (scan <= pos_ || pos_ >= payload_.size()) {
+    const std::size_t end = std::min(scan, payload_.size());
+    if (end <= pos_) {
         pos_ = payload_.size();
         return std::nullopt;
     }
-    const std::size_t end = std::min(scan, payload_.size());
     TextPiece piece{TextPiece::Kind::Run, payload_.subspan(pos_, end - pos_)};
     pos_ = end;
     return piece;

@@ -87,23 +87,37 @@ struct Renderer {
         out += text;
     }
 
+    // Written in place: the separator, then the escaped inlines, trimmed
+    // where they stand; a paragraph that turns out blank is taken back.
     void operator()(const tree::Paragraph& paragraph) {
-        std::string& text = shared.scratch;
-        text.clear();
-        const unsigned sets = text_sets();
-        for (const tree::Inline& item : paragraph.inlines) inline_text(text, item, sets);
-        const std::string_view body = trim(text);
-        if (body.empty()) return;
+        const std::size_t before = out.size();
+        const bool was_pending = pending;
         separate();
-        if (place != Place::Top) {
-            append_lines(out, body, "<br>");
-        } else if (paragraph.heading > 0) {
+        const std::size_t start = out.size();
+        const unsigned sets = text_sets();
+        for (const tree::Inline& item : paragraph.inlines) inline_text(out, item, sets);
+        const std::string_view written = std::string_view(out).substr(start);
+        const std::string_view body = trim(written);
+        if (body.empty()) {
+            out.resize(before);
+            pending = was_pending;
+            return;
+        }
+        const std::size_t lead = static_cast<std::size_t>(body.data() - written.data());
+        out.resize(start + lead + body.size());
+        out.erase(start, lead);
+        const bool heading = place == Place::Top && paragraph.heading > 0;
+        if (place == Place::Top && !heading) return;
+        if (out.find('\n', start) == std::string::npos && !heading) return;
+        // Line breaks inside a cell or a heading: rewrite the body.
+        std::string& text = shared.scratch;
+        text.assign(out, start);
+        out.resize(start);
+        if (heading) {
             out.append(std::min<std::size_t>(paragraph.heading, 6), '#');
             out.push_back(' ');
-            append_lines(out, body, " ");
-        } else {
-            out += body;
         }
+        append_lines(out, text, heading ? " " : "<br>");
     }
 
     void inline_text(std::string& text, const tree::Inline& item, unsigned sets) {
