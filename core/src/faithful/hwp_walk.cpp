@@ -7,6 +7,7 @@
 #include "faithful/hwp_walk.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string>
 

@@ -6,18 +6,13 @@
 
 #include <algorithm>
 
+#include "para_text.hpp"
+
 namespace marlune {
 
 namespace {
 
-constexpr std::uint32_t kInlineControls = 0x001803F0;
-constexpr std::uint32_t kExtendedControls = 0x00E7D80E;
-constexpr std::size_t kWideControlBytes = 16;
-constexpr std::uint16_t kFieldEnd = 4;
-
-bool is_wide(std::uint16_t unit) noexcept { return (((kInlineControls | kExtendedControls) >> unit) & 1U) != 0; }
-
-bool cuts_text(std::uint16_t unit) noexcept { return unit == kFieldEnd || ((kExtendedControls >> unit) & 1U) != 0; }
+bool cuts_text(std::uint16_t unit) noexcept { return unit == FIELD_END || is_extended_control(unit); }
 
 }  // namespace
 
@@ -27,17 +22,17 @@ std::optional<TextPiece> TextPieces::next() noexcept {
     std::size_t scan = pos_;
     while (scan < units_end) {
         const auto unit = static_cast<std::uint16_t>(payload_[scan] | (payload_[scan + 1] << 8));
-        if (unit >= 32 || !is_wide(unit)) {
+        if (!is_wide_control(unit)) {
             scan += 2;
             continue;
         }
         if (!cuts_text(unit)) {
-            scan += kWideControlBytes;
+            scan += WIDE_CONTROL_BYTES;
             continue;
         }
         if (scan > pos_) break;  // the run before the control first
-        pos_ = std::min(scan + kWideControlBytes, payload_.size());
-        return TextPiece{unit == kFieldEnd ? TextPiece::Kind::FieldEnd : TextPiece::Kind::Control, {}};
+        pos_ = std::min(scan + WIDE_CONTROL_BYTES, payload_.size());
+        return TextPiece{unit == FIELD_END ? TextPiece::Kind::FieldEnd : TextPiece::Kind::Control, {}};
     }
     const std::size_t end = std::min(scan, payload_.size());
     if (end <= pos_) {

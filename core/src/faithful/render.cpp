@@ -22,7 +22,7 @@ enum class Place : std::uint8_t { Top, PipeCell, HtmlCell };
 struct Shared {
     const ConvertOptions& options;
     std::vector<std::uint32_t> note_numbers;  // by note index, 1-based
-    std::string scratch;                      // one paragraph being escaped
+    std::string scratch;                      // text being rewritten (line breaks, scripts)
 };
 
 bool starts_with_ascii_case(std::string_view text, std::string_view prefix) noexcept {
