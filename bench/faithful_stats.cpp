@@ -5,7 +5,8 @@
 // characters found / all, white space aside, with notes and headers on),
 // tables, unwrapped rows, pipe grids, HTML grids, grid columns before and
 // after, grids cut by a full-width row below another grid, notes, links,
-// pictures, distinct headers and footers.
+// pictures, page headers and footers, then recall again leaving out the
+// text of click-here fields (shown only when typed into).
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -95,6 +96,34 @@ std::string unescaped(std::string_view text) {
     return out;
 }
 
+// The text with click-here placeholders (mark, number, mark) taken out.
+std::string without_placeholders(std::string_view text) {
+    std::string out;
+    for (std::size_t k = 0; k < text.size();) {
+        const std::size_t mark = text.find(FIELD_MARK_UTF8, k);
+        if (mark == std::string_view::npos) {
+            out.append(text.substr(k));
+            break;
+        }
+        out.append(text.substr(k, mark - k));
+        const std::size_t close = text.find(FIELD_MARK_UTF8, mark + FIELD_MARK_UTF8.size());
+        k = close == std::string_view::npos ? text.size() : close + FIELD_MARK_UTF8.size();
+    }
+    return out;
+}
+
+// Characters of wanted found in found (each counted as often as both hold
+// it), and all of wanted.
+std::pair<long, long> recall(const std::map<char32_t, long>& wanted, const std::map<char32_t, long>& found) {
+    long total = 0, hit = 0;
+    for (const auto& [c, n] : wanted) {
+        total += n;
+        const auto f = found.find(c);
+        hit += f == found.end() ? 0 : std::min(n, f->second);
+    }
+    return {hit, total};
+}
+
 template <class F>
 long best_ns(int repeats, F&& f) {
     long best = -1;
@@ -137,31 +166,30 @@ int main(int argc, char** argv) {
         auto built = build_hwp_tree(*opened, all);
         const std::string everything = unescaped(render_tree(*built, all));
         // Every paragraph's characters, every section and nesting level.
-        std::map<char32_t, long> wanted, found;
+        std::map<char32_t, long> wanted, found, outside_fields;
         const bool compressed = read_file_header(*opened).value_or(false);
         for_each_section(*opened, compressed, [&](ByteBuffer data) {
             std::pmr::monotonic_buffer_resource payloads(data.size() + 64);
             for (const Record& record : parse_records(data, &payloads)) {
-                if (record.tag_id == HWPTAG_PARA_TEXT) count_chars(decode_para_text(record.payload()), wanted);
+                if (record.tag_id != HWPTAG_PARA_TEXT) continue;
+                count_chars(decode_para_text(record.payload()), wanted);
+                count_chars(without_placeholders(decode_para_text_with_fields(record.payload()).text), outside_fields);
             }
         });
         count_chars(everything, found);
-        long total = 0, hit = 0;
-        for (const auto& [c, n] : wanted) {
-            total += n;
-            const auto f = found.find(c);
-            hit += f == found.end() ? 0 : std::min(n, f->second);
-        }
+        const auto [hit, total] = recall(wanted, found);
+        const auto [hit_outside, total_outside] = recall(outside_fields, found);
         Stats stats;
         count_blocks(built->body, stats);
         for (const auto& note : built->notes) count_blocks(note.blocks, stats);
         for (const auto& list : built->headers) count_blocks(list, stats);
         for (const auto& list : built->footers) count_blocks(list, stats);
         stats.notes = static_cast<long>(built->notes.size());
-        std::printf("%s\tok\t%ld\t%ld\t%zu\t%zu\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%zu\t%zu\n",
+        std::printf("%s\tok\t%ld\t%ld\t%zu\t%zu\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%zu\t%zu\t%ld\t%ld\n",
                     path.c_str(), exact_ns, faithful_ns, exact.size(), faithful.size(), hit, total, stats.tables,
                     stats.unwrapped, stats.pipe, stats.html, stats.columns_before, stats.columns_after, stats.cut,
-                    stats.notes, stats.links, stats.pictures, built->headers.size(), built->footers.size());
+                    stats.notes, stats.links, stats.pictures, built->headers.size(), built->footers.size(), hit_outside,
+                    total_outside);
     }
     return 0;
 }
