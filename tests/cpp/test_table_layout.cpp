@@ -93,6 +93,9 @@ std::vector<LayoutCase> layout_cases() {
                      table(2, 2, {holding(0, 0, tree::Block{tree::Image{"", "BIN0001.png"}}), cell(0, 1, ""),
                                   cell(1, 0, "a"), cell(1, 1, "b")}),
                      TableMode::Auto, "|a|b|\n|---|---|"});
+    cases.push_back({"frame holding only a picture keeps it",
+                     table(1, 1, {holding(0, 0, tree::Block{tree::Image{"", "BIN0001.png"}})}), TableMode::Auto,
+                     "![](BIN0001.png)"});
     cases.push_back({"captioned picture is content",
                      table(1, 2, {holding(0, 0, tree::Block{tree::Image{"map", "BIN0001.png"}}), cell(0, 1, "b")}),
                      TableMode::Auto, "|![map](BIN0001.png)|b|\n|---|---|"});

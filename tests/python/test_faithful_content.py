@@ -55,9 +55,10 @@ def test_text_box_two_groups_deep():
     ("https\\://a.kr/x\\;y;1;0;0;", "앞 [누리집](https://a.kr/x;y) 뒤"),
     ("mailto\\:me@a.kr;1;0;0;", "앞 [누리집](mailto:me@a.kr) 뒤"),
     ("me@a.kr;1;0;0;", "앞 [누리집](mailto:me@a.kr) 뒤"),
+    ("www.a.kr;1;0;0;", "앞 [누리집](http://www.a.kr) 뒤"),
     ("책갈피;2;0;0;", "앞 누리집 뒤"),
     ("C\\:\\\\문서\\\\a.hwp;3;0;0;", "앞 누리집 뒤"),
-], ids=["web", "escaped-semicolon", "mail", "bare-mail", "bookmark", "file"])
+], ids=["web", "escaped-semicolon", "mail", "bare-mail", "www", "bookmark", "file"])
 def test_hyperlinks(command, expected):
     section = hf.para(hf.linked("누리집", "앞 ", " 뒤")) + hf.hyperlink_header(command)
     assert marlune.convert(hf.hwp_document([section])) == expected

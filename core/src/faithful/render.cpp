@@ -132,6 +132,7 @@ struct Renderer {
             escape::append_text(text, link->text, sets | escape::Brackets);
             text += "](";
             if (is_mail_address(link->target)) text += "mailto:";
+            if (starts_with_ascii_case(link->target, "www.")) text += "http://";
             escape::append_target(text, link->target);
             text.push_back(')');
         } else {

@@ -30,6 +30,16 @@ bool block_has_content(const tree::Block& block) {
     return !is_blank(std::get<tree::Image>(block.node).caption);
 }
 
+bool holds_picture(std::span<const tree::Block> blocks) {
+    return std::ranges::any_of(blocks, [](const tree::Block& block) {
+        const auto* table = std::get_if<tree::Table>(&block.node);
+        if (table != nullptr) {
+            return std::ranges::any_of(table->cells, [](const tree::Cell& cell) { return holds_picture(cell.blocks); });
+        }
+        return std::holds_alternative<tree::Image>(block.node);
+    });
+}
+
 // The sorted distinct start coordinates of the cells with content.
 template <class Coordinate>
 std::vector<std::uint32_t> content_starts(std::span<const GridCell> cells, Coordinate coordinate) {
@@ -162,6 +172,12 @@ std::vector<Part> lay_out(const tree::Table& table) {
     }
     std::vector<Part> parts;
     split(normalise(cells), parts);
+    if (parts.empty()) {
+        // A frame holding only pictures without captions keeps them.
+        for (const tree::Cell& cell : table.cells) {
+            if (holds_picture(cell.blocks)) parts.emplace_back(&cell);
+        }
+    }
     return parts;
 }
 

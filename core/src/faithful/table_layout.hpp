@@ -51,7 +51,8 @@ bool has_content(const tree::Table& table);
 // a crafted one would otherwise make the output grow with rows x columns.
 inline constexpr std::uint64_t MAX_GRID_SLOTS = std::uint64_t{1} << 20;
 
-// The table's parts after normalisation and unwrapping.
+// The table's parts after normalisation and unwrapping; a table without
+// content but with pictures gives the cells that hold them.
 std::vector<Part> lay_out(const tree::Table& table);
 
 // True when some non-empty cell of the grid spans more than one slot.
