@@ -20,13 +20,12 @@ constexpr std::string_view kOctetStream = "application/octet-stream";
 // declaration and comments, when it is an SVG picture.
 constexpr std::size_t kSvgRootWindow = 1024;
 
-bool starts_with(std::span<const std::uint8_t> data, std::string_view magic) noexcept {
-    return data.size() >= magic.size() && std::equal(magic.begin(), magic.end(), data.begin(),
-                                                      [](char m, std::uint8_t d) { return static_cast<std::uint8_t>(m) == d; });
-}
-
 std::string_view as_text(std::span<const std::uint8_t> data) noexcept {
     return {reinterpret_cast<const char*>(data.data()), data.size()};
+}
+
+bool starts_with(std::span<const std::uint8_t> data, std::string_view magic) noexcept {
+    return as_text(data).starts_with(magic);
 }
 
 // A metafile without the placeable header: type 1 (memory) or 2 (disk), a
@@ -145,19 +144,24 @@ std::string_view sniff_media_type(std::span<const std::uint8_t> data, std::strin
     return kOctetStream;
 }
 
+std::optional<tree::BinaryItem> binary_item_from_stream(const BinDataEntry& entry, ByteBuffer stored,
+                                                       bool document_compressed) {
+    const auto content = item_content(std::move(stored), stored_compressed(entry, document_compressed));
+    if (!content) return std::nullopt;
+    tree::BinaryItem item;
+    item.name = entry.stream_name();
+    item.media_type = sniff_media_type(*content, entry.extension);
+    item.data.assign(reinterpret_cast<const char*>(content->data()), content->size());
+    return item;
+}
+
 std::optional<tree::BinaryItem> read_binary_item(const Document& document, const BinDataEntry& entry,
                                                  bool document_compressed) {
-    std::string name = entry.stream_name();
+    const std::string name = entry.stream_name();
     if (name.empty()) return std::nullopt;
     auto stored = document.read_stream("/BinData/" + name);
     if (!stored) return std::nullopt;
-    const auto content = item_content(std::move(*stored), stored_compressed(entry, document_compressed));
-    if (!content) return std::nullopt;
-    tree::BinaryItem item;
-    item.media_type = sniff_media_type(*content, entry.extension);
-    item.data.assign(reinterpret_cast<const char*>(content->data()), content->size());
-    item.name = std::move(name);
-    return item;
+    return binary_item_from_stream(entry, std::move(*stored), document_compressed);
 }
 
 }  // namespace marlune

@@ -41,12 +41,11 @@ std::optional<std::string> read_counted_utf16(ByteReader& reader) {
     return utf16_to_utf8_strict(*bytes);
 }
 
-// One BIN_DATA record. Fields cut short keep their defaults, and a missing
-// id is taken as the one the word processor assigns in order (index + 1), so
-// every record still holds its place: pictures refer to entries by position.
-BinDataEntry read_bin_data(std::span<const std::uint8_t> payload, std::size_t index) {
+// One BIN_DATA record. Every record gives an entry, however damaged, since
+// pictures refer to entries by position; fields cut short keep their
+// defaults (an id of 0 names no stream).
+BinDataEntry read_bin_data(std::span<const std::uint8_t> payload) {
     BinDataEntry entry;
-    entry.id = static_cast<std::uint16_t>(index + 1);
     ByteReader reader(payload);
     const auto properties = reader.u16();
     if (!properties) return entry;
@@ -56,13 +55,8 @@ BinDataEntry read_bin_data(std::span<const std::uint8_t> payload, std::size_t in
         default: entry.kind = BinDataEntry::Kind::Embedding; break;
     }
     entry.compression = static_cast<std::uint8_t>((*properties >> kBinCompressionShift) & kBinCompressionMask);
-    if (entry.kind == BinDataEntry::Kind::Link) {
-        entry.id = 0;  // a link names files outside the document, no stream
-        return entry;
-    }
-    const auto id = reader.u16();
-    if (!id) return entry;
-    entry.id = *id;
+    if (entry.kind == BinDataEntry::Kind::Link) return entry;  // two file paths, no stream
+    entry.id = reader.u16().value_or(0);
     entry.extension = read_counted_utf16(reader).value_or(std::string());
     return entry;
 }
@@ -79,7 +73,7 @@ std::uint8_t read_outline_level(std::span<const std::uint8_t> payload) {
 }  // namespace
 
 std::string BinDataEntry::stream_name() const {
-    if (kind == Kind::Link) return {};
+    if (kind == Kind::Link || id == 0) return {};
     char digits[5];
     std::snprintf(digits, sizeof digits, "%04X", static_cast<unsigned>(id));
     std::string name = "BIN";
@@ -93,7 +87,7 @@ DocInfo parse_doc_info(std::span<const std::uint8_t> records) {
     DocInfo info;
     for (const Record& record : parse_records(records)) {
         if (record.tag_id == HWPTAG_BIN_DATA) {
-            info.bin_data.push_back(read_bin_data(record.payload(), info.bin_data.size()));
+            info.bin_data.push_back(read_bin_data(record.payload()));
         } else if (record.tag_id == HWPTAG_PARA_SHAPE) {
             info.outline_levels.push_back(read_outline_level(record.payload()));
         }

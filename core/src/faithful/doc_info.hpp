@@ -23,7 +23,8 @@ struct BinDataEntry {
     std::uint8_t compression = 0;
 
     // The stream name under /BinData: "BIN" + id in four upper-case hex
-    // digits + "." + extension ("BIN0001.jpg"); empty for a link.
+    // digits + "." + extension ("BIN0001.jpg"); empty for a link, and for
+    // an entry whose id could not be read (ids start at 1).
     std::string stream_name() const;
 };
 
