@@ -6,7 +6,8 @@
 // tables, unwrapped rows, pipe grids, HTML grids, grid columns before and
 // after, grids cut by a full-width row below another grid, notes, links,
 // pictures, page headers and footers, then recall again leaving out the
-// text of click-here fields (shown only when typed into).
+// text of click-here fields (shown only when typed into), then tables that
+// become only ordinary blocks, pipe tables, some HTML, nothing.
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -28,6 +29,9 @@ namespace {
 struct Stats {
     long tables = 0, unwrapped = 0, pipe = 0, html = 0, columns_before = 0, columns_after = 0, cut = 0;
     long notes = 0, links = 0, pictures = 0;
+    // Whole tables: only ordinary blocks, pipe tables (and blocks), some
+    // HTML, nothing at all.
+    long only_blocks = 0, with_pipe = 0, with_html = 0, empty = 0;
 };
 
 void count_blocks(const std::vector<tree::Block>& blocks, Stats& stats);
@@ -37,7 +41,9 @@ void count_table(const tree::Table& table, Stats& stats) {
     stats.columns_before += table.columns;
     bool grid_seen = false;
     bool row_after_grid = false;
-    for (const layout::Part& part : layout::lay_out(table)) {
+    bool any_html = false;
+    const auto parts = layout::lay_out(table);
+    for (const layout::Part& part : parts) {
         if (const auto* grid = std::get_if<layout::Grid>(&part)) {
             if (row_after_grid) ++stats.cut;
             grid_seen = true;
@@ -45,15 +51,18 @@ void count_table(const tree::Table& table, Stats& stats) {
             bool html = layout::has_merged_content(*grid);
             for (const auto& cell : grid->cells) {
                 for (const auto& block : cell.cell->blocks) {
-                    if (const auto* nested = std::get_if<tree::Table>(&block.node)) html |= layout::leaves_grid(*nested);
+                    const auto* nested = std::get_if<tree::Table>(&block.node);
+                    if (nested != nullptr) html |= layout::leaves_grid(*nested);
                 }
             }
             ++(html ? stats.html : stats.pipe);
+            any_html |= html;
         } else {
             ++stats.unwrapped;
             row_after_grid = grid_seen;
         }
     }
+    ++(parts.empty() ? stats.empty : any_html ? stats.with_html : grid_seen ? stats.with_pipe : stats.only_blocks);
     count_blocks(table.caption, stats);
     for (const tree::Cell& cell : table.cells) count_blocks(cell.blocks, stats);
 }
@@ -88,10 +97,18 @@ void count_chars(std::string_view text, std::map<char32_t, long>& counts) {
 std::string unescaped(std::string_view text) {
     std::string out;
     for (std::size_t k = 0; k < text.size(); ++k) {
-        if (text.substr(k).starts_with("&lt;")) { out += '<'; k += 3; }
-        else if (text.substr(k).starts_with("&amp;")) { out += '&'; k += 4; }
-        else if (text[k] == '\\' && k + 1 < text.size() && (text[k + 1] == '|' || text[k + 1] == '[' || text[k + 1] == ']')) { out += text[++k]; }
-        else out += text[k];
+        const std::string_view rest = text.substr(k);
+        if (rest.starts_with("&lt;")) {
+            out += '<';
+            k += 3;
+        } else if (rest.starts_with("&amp;")) {
+            out += '&';
+            k += 4;
+        } else if (rest.starts_with("\\|") || rest.starts_with("\\[") || rest.starts_with("\\]")) {
+            out += text[++k];
+        } else {
+            out += text[k];
+        }
     }
     return out;
 }
@@ -130,7 +147,8 @@ long best_ns(int repeats, F&& f) {
     for (int r = 0; r < repeats; ++r) {
         const auto start = std::chrono::steady_clock::now();
         f();
-        const long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        const long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
         if (best < 0 || ns < best) best = ns;
     }
     return best;
@@ -185,11 +203,12 @@ int main(int argc, char** argv) {
         for (const auto& list : built->headers) count_blocks(list, stats);
         for (const auto& list : built->footers) count_blocks(list, stats);
         stats.notes = static_cast<long>(built->notes.size());
-        std::printf("%s\tok\t%ld\t%ld\t%zu\t%zu\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%zu\t%zu\t%ld\t%ld\n",
+        std::printf("%s\tok\t%ld\t%ld\t%zu\t%zu\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\t%zu\t%zu"
+                    "\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld\n",
                     path.c_str(), exact_ns, faithful_ns, exact.size(), faithful.size(), hit, total, stats.tables,
                     stats.unwrapped, stats.pipe, stats.html, stats.columns_before, stats.columns_after, stats.cut,
                     stats.notes, stats.links, stats.pictures, built->headers.size(), built->footers.size(), hit_outside,
-                    total_outside);
+                    total_outside, stats.only_blocks, stats.with_pipe, stats.with_html, stats.empty);
     }
     return 0;
 }

@@ -78,7 +78,8 @@ def test_pictures_named_by_their_binary_item_and_written_once(tmp_path):
     info = hf.doc_info([hf.bin_data_record(1, "png"), hf.bin_data_record(2, "jpg")])
     section = (hf.para(hf.with_control("", 11, "gso ")) + hf.picture(caption=["지도"], item=2)
                + hf.para(hf.with_control("", 11, "gso ")) + hf.picture(item=2))
-    document = hf.hwp_document([section], extra_streams={"DocInfo": info, **hf.bin_data_item(2, "jpg", b"\xff\xd8\xff")})
+    streams = {"DocInfo": info, **hf.bin_data_item(2, "jpg", b"\xff\xd8\xff")}
+    document = hf.hwp_document([section], extra_streams=streams)
     assert marlune.convert(document) == "![지도](BIN0002.jpg)\n\n![](BIN0002.jpg)"
     parsed = marlune.parse(document, images=tmp_path / "그림")
     assert parsed.images == [marlune.Image("BIN0002.jpg", "image/jpeg", b"\xff\xd8\xff")]

@@ -219,7 +219,9 @@ private:
         std::vector<std::size_t> strays;  // paragraphs one level below that no control holds
         for (std::size_t j = i + 1; j < end;) {
             const Record& record = records_[j];
-            if (record.level == level + 1 && (record.tag_id == HWPTAG_CTRL_HEADER || record.tag_id == HWPTAG_PARA_HEADER)) {
+            const bool control_or_list =
+                record.tag_id == HWPTAG_CTRL_HEADER || record.tag_id == HWPTAG_PARA_HEADER;
+            if (record.level == level + 1 && control_or_list) {
                 (record.tag_id == HWPTAG_CTRL_HEADER ? controls : strays).push_back(j);
                 j = skip_subtree(records_, j + 1, level + 1);
                 continue;
