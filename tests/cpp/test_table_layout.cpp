@@ -114,6 +114,11 @@ std::vector<LayoutCase> layout_cases() {
                                   cell(0, 1, "b")}),
                      TableMode::Auto,
                      "<table>\n<tr><td><table><tr><td>p</td><td>q</td></tr></table></td><td>b</td></tr>\n</table>"});
+    cases.push_back({"nested grid in forced pipe mode is flattened",
+                     table(2, 2, {holding(0, 0, tree::Block{table(2, 2, {cell(0, 0, "p"), cell(0, 1, "q"),
+                                                                       cell(1, 0, "r"), cell(1, 1, "s")})}),
+                                  cell(0, 1, "b"), cell(1, 0, "c"), cell(1, 1, "d")}),
+                     TableMode::Pipe, "|p q<br>r s|b|\n|---|---|\n|c|d|"});
     cases.push_back({"table inside a frame stands on its own",
                      table(1, 1, {holding(0, 0, tree::Block{table(1, 2, {cell(0, 0, "p"), cell(0, 1, "q")})})}),
                      TableMode::Auto, "|p|q|\n|---|---|"});
