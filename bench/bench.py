@@ -60,7 +60,24 @@ def corpus_files(folder: Path) -> list[str]:
     return sorted(str(p) for p in folder.rglob("*") if p.is_file() and p.suffix.lower() not in skip)
 
 
+def faithful_throughput(paths: list[str], threads: int) -> float:
+    """Documents per second converting every path once with marlune.convert
+    on the given number of threads (best of three rounds)."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    import marlune
+
+    best = float("inf")
+    with ThreadPoolExecutor(threads) as pool:
+        for _ in range(3):
+            start = time.perf_counter()
+            list(pool.map(marlune.convert, paths))
+            best = min(best, time.perf_counter() - start)
+    return len(paths) / best
+
+
 def run_corpus(floor: str, folder: Path, repeats: int) -> None:
+    import marlune
     from marlune import hwp_to_markdown
 
     def convert(path: str) -> str | None:
@@ -74,25 +91,35 @@ def run_corpus(floor: str, folder: Path, repeats: int) -> None:
     for path in paths:
         seconds, markdown = best_time(convert, path, repeats)
         if markdown is not None:
-            rows.append((path, os.path.getsize(path), len(markdown), seconds))
+            faithful, _ = best_time(marlune.convert, path, repeats)
+            rows.append((path, os.path.getsize(path), len(markdown), seconds, faithful))
     floors = floor_times(floor, [r[0] for r in rows], repeats)
 
-    print(f"{'document':50} {'bytes':>9} {'inflated':>9} {'chars':>8} {'convert':>9} {'floor':>9} {'ratio':>6}")
-    total_convert = total_floor = total_inflated = 0.0
-    for (path, size, chars, seconds), (floor_s, inflated) in zip(rows, floors):
+    print(f"{'document':50} {'bytes':>9} {'inflated':>9} {'chars':>8} {'convert':>9} {'floor':>9} {'ratio':>6}"
+          f" {'faithful':>9}")
+    total_convert = total_floor = total_inflated = total_faithful = 0.0
+    for (path, size, chars, seconds, faithful), (floor_s, inflated) in zip(rows, floors):
         name = os.path.relpath(path, folder)
         name = name if len(name) <= 50 else "…" + name[-49:]
         ratio = seconds / floor_s if floor_s > 0 else float("nan")
-        print(f"{name:50} {size:9d} {inflated:9d} {chars:8d} {seconds * 1e6:7.0f}µs {floor_s * 1e6:7.0f}µs {ratio:6.2f}")
+        print(f"{name:50} {size:9d} {inflated:9d} {chars:8d} {seconds * 1e6:7.0f}µs {floor_s * 1e6:7.0f}µs {ratio:6.2f}"
+              f" {faithful * 1e6:7.0f}µs")
         total_convert += seconds
         total_floor += floor_s
         total_inflated += inflated
+        total_faithful += faithful
     print()
     print(f"documents: {len(rows)} converted of {len(paths)} files")
     print(f"conversion: {len(rows) / total_convert:,.0f} documents/s, "
           f"{total_inflated / 1e6 / total_convert:,.1f} MB/s of inflated section data")
     print(f"total conversion / total floor: {total_convert * 1e3:.1f} ms / {total_floor * 1e3:.1f} ms "
           f"= {total_convert / total_floor:.2f}")
+    print(f"faithful conversion (marlune.convert) / exact: {total_faithful * 1e3:.1f} ms / "
+          f"{total_convert * 1e3:.1f} ms = {total_faithful / total_convert:.2f}")
+    converted = [r[0] for r in rows]
+    one, two = faithful_throughput(converted, 1), faithful_throughput(converted, 2)
+    print(f"faithful throughput: 1 thread {one:,.0f} documents/s, 2 threads {two:,.0f} documents/s "
+          f"= {two / one:.2f}x")
     print(f"peak RSS: {peak_rss_bytes() / 2**20:.1f} MiB")
 
 

@@ -6,23 +6,12 @@ namespace marlune {
 
 namespace {
 
-// Control codes (units below 32) by width: inline and extended controls
-// span eight code units, char controls one.
-constexpr std::uint32_t kInlineControls = 0x001803F0;
-constexpr std::uint32_t kExtendedControls = 0x00E7D80E;
-constexpr std::size_t kWideControlBytes = 16;
-
 constexpr std::uint16_t kFieldStart = 3;
-constexpr std::uint16_t kFieldEnd = 4;
 constexpr std::uint16_t kTab = 9;
 constexpr std::uint16_t kLineBreak = 10;
 constexpr std::uint16_t kNonBreakingSpace = 30;
 constexpr std::uint16_t kFixedWidthSpace = 31;
 constexpr std::uint32_t kClickHereId = 0x25636C6B;  // "%clk"
-
-bool is_wide_control(std::uint16_t unit) noexcept {
-    return ((kInlineControls | kExtendedControls) >> unit) & 1U;
-}
 
 // The plain character a layout control stands for, or 0 for none.
 char layout_character(std::uint16_t unit) noexcept {
@@ -129,19 +118,19 @@ void decode(std::span<const std::uint8_t> payload, std::string& text, std::vecto
                 continue;
             }
             // The code unit is read; seven more belong to the control.
-            if (!reader.has(kWideControlBytes - 2)) {
-                if (u == kFieldEnd) capture.end(text);
+            if (!reader.has(WIDE_CONTROL_BYTES - 2)) {
+                if (u == FIELD_END) capture.end(text);
                 break;
             }
             const std::size_t control_start = reader.position() - 2;
             if (u == kFieldStart) {
                 if (read_u32_at(payload, control_start + 2) == kClickHereId) capture.start();
-            } else if (u == kFieldEnd) {
+            } else if (u == FIELD_END) {
                 capture.end(text);
             } else if (const char c = layout_character(u)) {
                 sink().push_back(c);
             }
-            reader.skip(kWideControlBytes - 2);
+            reader.skip(WIDE_CONTROL_BYTES - 2);
             continue;
         }
         if (u >= 0xD800 && u <= 0xDBFF) {

@@ -10,6 +10,22 @@
 
 namespace marlune {
 
+// Control codes (units below 32) by width: inline and extended controls
+// span eight code units, char controls one. Each extended control has a
+// control header record of its own after the text, in text order.
+inline constexpr std::uint32_t INLINE_CONTROLS = 0x001803F0;
+inline constexpr std::uint32_t EXTENDED_CONTROLS = 0x00E7D80E;
+inline constexpr std::size_t WIDE_CONTROL_BYTES = 16;
+inline constexpr std::uint16_t FIELD_END = 4;
+
+constexpr bool is_wide_control(std::uint16_t unit) noexcept {
+    return unit < 32 && (((INLINE_CONTROLS | EXTENDED_CONTROLS) >> unit) & 1U) != 0;
+}
+
+constexpr bool is_extended_control(std::uint16_t unit) noexcept {
+    return unit < 32 && ((EXTENDED_CONTROLS >> unit) & 1U) != 0;
+}
+
 // Placeholder character around the number of a lifted click-here field.
 inline constexpr char32_t FIELD_MARK = 0xE000;
 inline constexpr std::string_view FIELD_MARK_UTF8 = "\xEE\x80\x80";

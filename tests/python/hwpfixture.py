@@ -494,18 +494,87 @@ def table_record(row_sizes: Sequence[int], level: int = 2, rows: int | None = No
     return record(HWPTAG_TABLE, level, payload if truncate is None else payload[:truncate])
 
 
-def list_header(level: int, para_count: int = 1, col: int = 0, row: int = 0) -> bytes:
-    """LIST_HEADER with cell fields: address, 1x1 span, zero size/margins."""
+def list_header(level: int, para_count: int = 1, col: int = 0, row: int = 0,
+                col_span: int = 1, row_span: int = 1) -> bytes:
+    """LIST_HEADER with cell fields from offset 8: column, row, column span,
+    row span (u16 each), then zero size and margins."""
     return record(HWPTAG_LIST_HEADER, level,
-                  struct.pack("<HIHHHH18x", para_count, 0, col, row, 1, 1))
+                  struct.pack("<HI2xHHHH18x", para_count, 0, col, row, col_span, row_span))
 
 
-def para(text_payload: bytes | str | None, level: int = 0) -> bytes:
-    """PARA_HEADER, then PARA_TEXT one level deeper unless text is None."""
+CAPTION_LEFT, CAPTION_RIGHT, CAPTION_TOP, CAPTION_BOTTOM = 0, 1, 2, 3
+
+
+def caption_list(paras: Sequence[str], level: int, side: int = CAPTION_BOTTOM) -> bytes:
+    """A caption: LIST_HEADER whose u32 at offset 8 holds the side in its low
+    two bits, then the caption's paragraphs."""
+    return (record(HWPTAG_LIST_HEADER, level, struct.pack("<HI2xIIHI", len(paras), 0, side, 0, 0, 0))
+            + b"".join(para(p, level) for p in paras))
+
+
+def grid_table(cells: Sequence[tuple[int, int, int, int, object]], rows: int, cols: int,
+               level: int = 1, caption: bytes = b"") -> bytes:
+    """A "tbl " control whose cells are (row, col, row_span, col_span,
+    content) in the order given; content as in ``table``."""
+    out = bytearray(ctrl_header("tbl ", level) + caption)
+    sizes = [sum(1 for c in cells if c[0] == r) for r in range(rows)]
+    payload = struct.pack("<IHHH8x", 0, rows, cols, 0) + struct.pack(f"<{rows}H", *sizes) + b"\1\0"
+    out += record(HWPTAG_TABLE, level + 1, payload)
+    for row, col, row_span, col_span, content in cells:
+        items = content if isinstance(content, (list, tuple)) else [content]
+        out += list_header(level + 1, len(items), col, row, col_span, row_span)
+        for item in items:
+            out += para(item, level + 1) if isinstance(item, str) else item
+    return bytes(out)
+
+
+def with_control(text: str, code: int, ctrl: str, after: str = "") -> bytes:
+    """Paragraph text: text, one control character, more text, end mark."""
+    return para_text(text, ctrl_char(code, ctrl), after, PARA_END)
+
+
+def list_control(name: str, paras: Sequence[str], level: int = 1) -> bytes:
+    """A control holding one paragraph list (notes "fn  "/"en  ", page
+    headers "head" and footers "foot")."""
+    return (ctrl_header(name, level) + list_header(level + 1, len(paras))
+            + b"".join(para(p, level + 1) for p in paras))
+
+
+def hyperlink_header(command: str, level: int = 1) -> bytes:
+    """A "%hlk" field control: properties, one extra byte, then the command
+    string (u16 length, UTF-16), whose target ends at the first unescaped ";"."""
+    raw = _units(command)
+    return ctrl_header("%hlk", level, struct.pack("<IBH", 0, 0, len(raw) // 2) + raw + bytes(4))
+
+
+def linked(text: str, before: str = "", after: str = "") -> bytes:
+    """Paragraph text with text inside a hyperlink field."""
+    return para_text(before, field_start("%hlk"), text, ctrl_char(4, "%hlk"), after, PARA_END)
+
+
+def shape(kind: str, level: int, body: bytes = b"") -> bytes:
+    """One shape of a group: its SHAPE_COMPONENT, then its own records one level down."""
+    return shape_component(level, kind) + body
+
+
+def group(children: Sequence[bytes], level: int = 1) -> bytes:
+    """A "gso " control holding a container; children are built with
+    ``shape(kind, level + 2, ...)`` (or nested groups' components)."""
+    return ctrl_header("gso ", level) + shape_component(level + 1, "$con") + b"".join(children)
+
+
+def box_text(paras: Sequence[str], level: int) -> bytes:
+    """A text box's paragraph list at level."""
+    return list_header(level, len(paras)) + b"".join(para(p, level) for p in paras)
+
+
+def para(text_payload: bytes | str | None, level: int = 0, shape: int = 0) -> bytes:
+    """PARA_HEADER (``shape``: the paragraph shape id at offset 8), then
+    PARA_TEXT one level deeper unless text is None."""
     if isinstance(text_payload, str):
         text_payload = para_text(text_payload, PARA_END)
     units = len(text_payload) // 2 if text_payload is not None else 0
-    out = record(HWPTAG_PARA_HEADER, level, struct.pack("<II14x", units, 0))
+    out = record(HWPTAG_PARA_HEADER, level, struct.pack("<IIH12x", units, 0, shape))
     if text_payload is not None:
         out += record(HWPTAG_PARA_TEXT, level + 1, text_payload)
     return out
@@ -539,8 +608,12 @@ def shape_component(level: int, kind: str = "$pic") -> bytes:
     return record(HWPTAG_SHAPE_COMPONENT, level, struct.pack("<II40x", cid, cid))
 
 
-def picture_record(level: int, size: int = 73) -> bytes:
-    return record(HWPTAG_SHAPE_COMPONENT_PICTURE, level, bytes(size))
+def picture_record(level: int, size: int = 73, item: int = 0) -> bytes:
+    """SHAPE_COMPONENT_PICTURE; ``item`` is the BinData id (u16 at 71)."""
+    payload = bytearray(size)
+    if size >= 73:
+        payload[71:73] = struct.pack("<H", item)
+    return record(HWPTAG_SHAPE_COMPONENT_PICTURE, level, bytes(payload))
 
 
 def _caption(level: int, caption: Sequence[str]) -> bytes:
@@ -549,10 +622,10 @@ def _caption(level: int, caption: Sequence[str]) -> bytes:
     return list_header(level, len(caption)) + b"".join(para(t, level) for t in caption)
 
 
-def picture(level: int = 1, caption: Sequence[str] = (), size: int = 73) -> bytes:
+def picture(level: int = 1, caption: Sequence[str] = (), size: int = 73, item: int = 0) -> bytes:
     """A "gso " control holding a picture, with optional caption paragraphs."""
     return (ctrl_header("gso ", level) + _caption(level + 1, caption)
-            + shape_component(level + 1) + picture_record(level + 2, size))
+            + shape_component(level + 1) + picture_record(level + 2, size, item))
 
 
 def text_box(paras: Sequence[str], level: int = 1, caption: Sequence[str] = ()) -> bytes:

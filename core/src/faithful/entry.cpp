@@ -1,5 +1,6 @@
-// The faithful conversion's entry points: the file's bytes, the format told
-// from its first bytes, the tree built by that format's reader, then rendered.
+// The faithful conversion's entry points: the document opened (a compound
+// file for HWP 5.0, else a zip package for HWPX, told by the first bytes),
+// the tree built by that format's reader, then rendered.
 #include "hwpx/hwpx_tree.hpp"
 #include "faithful/hwp_tree.hpp"
 #include "faithful/render.hpp"
@@ -20,29 +21,39 @@ ConvertedDocument finish(tree::Document document, const ConvertOptions& options)
     return converted;
 }
 
-Result<ConvertedDocument> convert_buffer(ByteBuffer bytes, const ConvertOptions& options) {
-    if (looks_like_zip(bytes)) {
-        auto document = build_hwpx_tree(bytes, options);
-        if (!document) return std::unexpected(std::move(document.error()));
-        bytes = ByteBuffer();
-        return finish(std::move(*document), options);
-    }
+Result<ConvertedDocument> convert_package(ByteBuffer bytes, const ConvertOptions& options) {
+    auto document = build_hwpx_tree(bytes, options);
+    if (!document) return std::unexpected(std::move(document.error()));
+    bytes = ByteBuffer();
+    return finish(std::move(*document), options);
+}
+
+Result<ConvertedDocument> convert_opened(Result<Document> opened, const ConvertOptions& options) {
+    if (!opened) return std::unexpected(std::move(opened.error()));
     auto document = [&]() -> Result<tree::Document> {
         // The container and the file's bytes are released before rendering.
-        auto opened = open_document_from_buffer(std::move(bytes));
-        if (!opened) return std::unexpected(std::move(opened.error()));
-        return build_hwp_tree(*opened, options);
+        const Document held = std::move(*opened);
+        return build_hwp_tree(held, options);
     }();
     if (!document) return std::unexpected(std::move(document.error()));
     return finish(std::move(*document), options);
 }
 
+Result<ConvertedDocument> convert_buffer(ByteBuffer bytes, const ConvertOptions& options) {
+    if (looks_like_zip(bytes)) return convert_package(std::move(bytes), options);
+    return convert_opened(open_document_from_buffer(std::move(bytes)), options);
+}
+
 }  // namespace
 
 Result<ConvertedDocument> convert_file(std::string_view path, const ConvertOptions& options) {
+    // Opened as the exact conversion opens it, so a large file is not read
+    // whole; a file that is no compound file may still be a package.
+    auto opened = open_document(path);
+    if (opened) return convert_opened(std::move(opened), options);
     auto bytes = read_file(path);
-    if (!bytes) return std::unexpected(std::move(bytes.error()));
-    return convert_buffer(std::move(*bytes), options);
+    if (!bytes || !looks_like_zip(*bytes)) return std::unexpected(std::move(opened.error()));
+    return convert_package(std::move(*bytes), options);
 }
 
 Result<ConvertedDocument> convert_bytes(std::span<const std::uint8_t> bytes, const ConvertOptions& options) {

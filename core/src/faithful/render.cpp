@@ -1,57 +1,358 @@
-// The faithful renderer (first cut: paragraphs, equations, pictures, and
-// each table cell's blocks in turn).
+// The faithful renderer: one operator() per node kind, called through
+// std::visit. Blocks are separated by a pending break that the next block
+// writes: a blank line at top level, <br> inside a table cell. Tables are
+// laid out first (table_layout.hpp), then each grid is written as a pipe
+// table or as HTML.
 #include "faithful/render.hpp"
 
+#include <algorithm>
+#include <string_view>
+
+#include "faithful/escape.hpp"
+#include "faithful/table_layout.hpp"
 #include "marlune/markdown.hpp"
 
 namespace marlune {
 
 namespace {
 
-void render_blocks(std::string& out, const std::vector<tree::Block>& blocks, const ConvertOptions& options);
+enum class Place : std::uint8_t { Top, PipeCell, HtmlCell };
+
+// What every renderer of one document shares.
+struct Shared {
+    const ConvertOptions& options;
+    std::vector<std::uint32_t> note_numbers;  // by note index, 1-based
+    std::string scratch;                      // text being rewritten (line breaks, scripts)
+};
+
+bool starts_with_ascii_case(std::string_view text, std::string_view prefix) noexcept {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t k = 0; k < prefix.size(); ++k) {
+        char c = text[k];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[k]) return false;
+    }
+    return true;
+}
+
+// A bare mail address: something@host, with no scheme or path.
+bool is_mail_address(std::string_view target) noexcept {
+    const std::size_t at = target.find('@');
+    return at != std::string_view::npos && at > 0 && target.find_first_of(":/ ") == std::string_view::npos &&
+           target.find('.', at) != std::string_view::npos;
+}
+
+// Web and mail targets become links; bookmarks and files do not.
+bool is_web_or_mail(std::string_view target) noexcept {
+    for (const std::string_view scheme : {"http://", "https://", "ftp://", "mailto:", "www."}) {
+        if (starts_with_ascii_case(target, scheme)) return true;
+    }
+    return is_mail_address(target);
+}
+
+// Appends text with every line feed replaced.
+void append_lines(std::string& out, std::string_view text, std::string_view line_break) {
+    std::size_t start = 0;
+    for (std::size_t feed = text.find('\n'); feed != std::string_view::npos; feed = text.find('\n', start)) {
+        out.append(text.substr(start, feed - start));
+        out.append(line_break);
+        start = feed + 1;
+    }
+    out.append(text.substr(start));
+}
 
 struct Renderer {
     std::string& out;
-    const ConvertOptions& options;
+    Shared& shared;
+    Place place = Place::Top;
+    bool pending = false;  // a block was written: the next one is separated from it
 
-    void operator()(const tree::Paragraph& paragraph) const {
-        std::string text;
-        for (const tree::Inline& item : paragraph.inlines) {
-            if (const auto* run = std::get_if<tree::Text>(&item)) text += run->text;
-            else if (const auto* link = std::get_if<tree::Link>(&item)) text += link->text;
+    void blocks(std::span<const tree::Block> items) {
+        for (const tree::Block& block : items) std::visit(*this, block.node);
+    }
+
+    void separate() {
+        if (pending) out += place == Place::Top ? "\n\n" : "<br>";
+        pending = true;
+    }
+
+    unsigned text_sets() const noexcept {
+        return place == Place::PipeCell ? escape::Html | escape::Pipe : unsigned{escape::Html};
+    }
+
+    // A block rendered elsewhere, written as it is.
+    void raw_block(std::string_view text) {
+        if (text.empty()) return;
+        separate();
+        out += text;
+    }
+
+    // Written in place: the separator, then the escaped inlines, trimmed
+    // where they stand; a paragraph that turns out blank is taken back.
+    void operator()(const tree::Paragraph& paragraph) {
+        const std::size_t before = out.size();
+        const bool was_pending = pending;
+        separate();
+        const std::size_t start = out.size();
+        const unsigned sets = text_sets();
+        for (const tree::Inline& item : paragraph.inlines) inline_text(out, item, sets);
+        const std::string_view written = std::string_view(out).substr(start);
+        const std::string_view body = trim(written);
+        if (body.empty()) {
+            out.resize(before);
+            pending = was_pending;
+            return;
         }
-        const std::string_view trimmed = trim(text);
-        if (trimmed.empty()) return;
-        out += trimmed;
-        out += "\n\n";
+        const std::size_t lead = static_cast<std::size_t>(body.data() - written.data());
+        out.resize(start + lead + body.size());
+        out.erase(start, lead);
+        const bool heading = place == Place::Top && paragraph.heading > 0;
+        if (place == Place::Top && !heading) return;
+        if (out.find('\n', start) == std::string::npos && !heading) return;
+        // Line breaks inside a cell or a heading: rewrite the body.
+        std::string& text = shared.scratch;
+        text.assign(out, start);
+        out.resize(start);
+        if (heading) {
+            out.append(std::min<std::size_t>(paragraph.heading, 6), '#');
+            out.push_back(' ');
+        }
+        append_lines(out, text, heading ? " " : "<br>");
     }
-    void operator()(const tree::Table& table) const {
-        for (const tree::Cell& cell : table.cells) render_blocks(out, cell.blocks, options);
+
+    void inline_text(std::string& text, const tree::Inline& item, unsigned sets) {
+        if (const auto* run = std::get_if<tree::Text>(&item)) {
+            escape::append_text(text, run->text, sets);
+        } else if (const auto* link = std::get_if<tree::Link>(&item)) {
+            if (!is_web_or_mail(link->target) || trim(link->text).empty()) {
+                escape::append_text(text, link->text, sets);
+                return;
+            }
+            text.push_back('[');
+            escape::append_text(text, link->text, sets | escape::Brackets);
+            text += "](";
+            if (is_mail_address(link->target)) text += "mailto:";
+            if (starts_with_ascii_case(link->target, "www.")) text += "http://";
+            escape::append_target(text, link->target);
+            text.push_back(')');
+        } else {
+            const auto note = std::get<tree::NoteRef>(item).note;
+            if (!shared.options.notes || note >= shared.note_numbers.size()) return;
+            text += "[^";
+            text += std::to_string(shared.note_numbers[note]);
+            text.push_back(']');
+        }
     }
-    void operator()(const tree::Equation& equation) const {
-        out += "$$\n";
-        out += trim(equation.script);
-        out += "\n$$\n\n";
+
+    void operator()(const tree::Equation& equation) {
+        const std::string_view script = trim(equation.script);
+        if (script.empty()) return;
+        separate();
+        if (place == Place::Top) {
+            out += "$$\n";
+            out += script;
+            out += "\n$$";
+            return;
+        }
+        out.push_back('$');
+        std::string& text = shared.scratch;
+        text.clear();
+        escape::append_text(text, script, text_sets());
+        append_lines(out, text, " ");
+        out.push_back('$');
     }
-    void operator()(const tree::Image& image) const {
+
+    void operator()(const tree::Image& image) {
+        separate();
         out += "![";
-        out += image.caption;
+        escape::append_text(out, trim(image.caption), text_sets() | escape::Brackets);
         out += "](";
-        out += options.image_prefix;
-        out += image.name;
-        out += ")\n\n";
+        escape::append_target(out, shared.options.image_prefix);
+        escape::append_target(out, image.name);
+        out.push_back(')');
+    }
+
+    void operator()(const tree::Table& table) {
+        const bool caption_first =
+            table.caption_side == tree::CaptionSide::Top || table.caption_side == tree::CaptionSide::Left;
+        if (caption_first) blocks(table.caption);
+        for (const layout::Part& part : layout::lay_out(table)) {
+            if (const auto* cell = std::get_if<const tree::Cell*>(&part)) {
+                blocks((*cell)->blocks);
+            } else {
+                grid(std::get<layout::Grid>(part));
+            }
+        }
+        if (!caption_first) blocks(table.caption);
+    }
+
+    bool wants_html(const layout::Grid& grid) const {
+        if (place == Place::HtmlCell) return true;
+        switch (shared.options.tables) {
+            case TableMode::Html: return true;
+            case TableMode::Pipe: return false;
+            case TableMode::Auto: break;
+        }
+        if (layout::has_merged_content(grid)) return true;
+        return std::ranges::any_of(grid.cells, [](const layout::GridCell& cell) {
+            return std::ranges::any_of(cell.cell->blocks, [](const tree::Block& block) {
+                const auto* nested = std::get_if<tree::Table>(&block.node);
+                return nested != nullptr && layout::leaves_grid(*nested);
+            });
+        });
+    }
+
+    void grid(const layout::Grid& grid) {
+        separate();
+        if (place == Place::PipeCell) {
+            flattened_grid(grid);
+        } else if (wants_html(grid)) {
+            html_grid(grid);
+        } else {
+            pipe_grid(grid);
+        }
+    }
+
+    void cell_content(const tree::Cell& cell, Place cell_place) {
+        Renderer inner{out, shared, cell_place, false};
+        inner.blocks(cell.blocks);
+    }
+
+    // First row as the header line; a merged cell written once, the slots
+    // it covers left empty.
+    void pipe_grid(const layout::Grid& grid) {
+        std::size_t next = 0;
+        for (std::uint32_t row = 0; row < grid.rows; ++row) {
+            if (row > 0) out.push_back('\n');
+            out.push_back('|');
+            for (std::uint32_t column = 0; column < grid.columns; ++column) {
+                while (next < grid.cells.size() && grid.cells[next].row == row && grid.cells[next].column < column) {
+                    ++next;  // overlapping cells of a table that did not tile
+                }
+                if (next < grid.cells.size() && grid.cells[next].row == row && grid.cells[next].column == column) {
+                    cell_content(*grid.cells[next++].cell, Place::PipeCell);
+                }
+                out.push_back('|');
+            }
+            while (next < grid.cells.size() && grid.cells[next].row == row) ++next;
+            if (row == 0) {
+                out += "\n|";
+                for (std::uint32_t column = 0; column < grid.columns; ++column) out += "---|";
+            }
+        }
+    }
+
+    void html_grid(const layout::Grid& grid) {
+        const std::string_view line_end = place == Place::Top ? "\n" : "";
+        out += "<table>";
+        out += line_end;
+        std::vector<std::uint32_t> covered_until(grid.columns, 0);  // first row a column is free again
+        std::size_t next = 0;
+        for (std::uint32_t row = 0; row < grid.rows; ++row) {
+            out += "<tr>";
+            for (std::uint32_t column = 0; column < grid.columns;) {
+                while (next < grid.cells.size() && grid.cells[next].row == row && grid.cells[next].column < column) {
+                    ++next;
+                }
+                if (next < grid.cells.size() && grid.cells[next].row == row && grid.cells[next].column == column) {
+                    const layout::GridCell& cell = grid.cells[next++];
+                    html_cell(cell);
+                    const std::uint32_t last = std::min(grid.columns, column + cell.column_span);
+                    for (std::uint32_t c = column; c < last; ++c) covered_until[c] = row + cell.row_span;
+                    column = last;
+                } else {
+                    if (covered_until[column] <= row) out += "<td></td>";
+                    ++column;
+                }
+            }
+            while (next < grid.cells.size() && grid.cells[next].row == row) ++next;
+            out += "</tr>";
+            out += line_end;
+        }
+        out += "</table>";
+    }
+
+    void html_cell(const layout::GridCell& cell) {
+        out += "<td";
+        if (cell.column_span > 1) out += " colspan=\"" + std::to_string(cell.column_span) + "\"";
+        if (cell.row_span > 1) out += " rowspan=\"" + std::to_string(cell.row_span) + "\"";
+        out.push_back('>');
+        cell_content(*cell.cell, Place::HtmlCell);
+        out += "</td>";
+    }
+
+    // A grid inside a pipe cell: cells a space apart, rows a <br> apart.
+    void flattened_grid(const layout::Grid& grid) {
+        const std::size_t mark = out.size();
+        std::uint32_t row = 0;
+        for (const layout::GridCell& cell : grid.cells) {
+            const std::size_t before = out.size();
+            if (before > mark) out += cell.row != row ? "<br>" : " ";
+            const std::size_t written = out.size();
+            cell_content(*cell.cell, Place::PipeCell);
+            if (out.size() == written) out.resize(before);
+            row = cell.row;
+        }
     }
 };
 
-void render_blocks(std::string& out, const std::vector<tree::Block>& blocks, const ConvertOptions& options) {
-    for (const tree::Block& block : blocks) std::visit(Renderer{out, options}, block.node);
+std::vector<std::uint32_t> number_notes(const std::vector<tree::Note>& notes) {
+    std::vector<std::uint32_t> numbers(notes.size(), 0);
+    std::uint32_t next = 1;
+    for (const tree::NoteKind kind : {tree::NoteKind::Footnote, tree::NoteKind::Endnote}) {
+        for (std::size_t k = 0; k < notes.size(); ++k) {
+            if (notes[k].kind == kind) numbers[k] = next++;
+        }
+    }
+    return numbers;
+}
+
+std::string render_blocks(std::span<const tree::Block> blocks, Shared& shared) {
+    std::string text;
+    Renderer{text, shared, Place::Top, false}.blocks(blocks);
+    return text;
+}
+
+// Each distinct page header (footer) once, in document order.
+void render_distinct(Renderer& renderer, const std::vector<std::vector<tree::Block>>& lists) {
+    std::vector<std::string> seen;
+    for (const auto& list : lists) {
+        std::string text = render_blocks(list, renderer.shared);
+        if (text.empty() || std::ranges::find(seen, text) != seen.end()) continue;
+        renderer.raw_block(text);
+        seen.push_back(std::move(text));
+    }
+}
+
+// "[^n]: " and the note's blocks, later lines indented to stay in the note.
+void render_notes(Renderer& renderer, const std::vector<tree::Note>& notes) {
+    std::vector<std::size_t> order(notes.size());
+    for (std::size_t k = 0; k < notes.size(); ++k) order[renderer.shared.note_numbers[k] - 1] = k;
+    for (const std::size_t k : order) {
+        const std::string text = render_blocks(notes[k].blocks, renderer.shared);
+        std::string definition = "[^" + std::to_string(renderer.shared.note_numbers[k]) + "]:";
+        if (!text.empty()) definition.push_back(' ');
+        std::size_t start = 0;
+        for (std::size_t feed = text.find('\n'); feed != std::string::npos; feed = text.find('\n', start)) {
+            definition.append(text, start, feed + 1 - start);
+            if (feed + 1 < text.size() && text[feed + 1] != '\n') definition += "    ";
+            start = feed + 1;
+        }
+        definition.append(text, start);
+        renderer.raw_block(definition);
+    }
 }
 
 }  // namespace
 
 std::string render_tree(const tree::Document& document, const ConvertOptions& options) {
+    Shared shared{options, number_notes(document.notes), {}};
     std::string out;
-    render_blocks(out, document.body, options);
+    Renderer renderer{out, shared, Place::Top, false};
+    if (options.headers) render_distinct(renderer, document.headers);
+    renderer.blocks(document.body);
+    if (options.headers) render_distinct(renderer, document.footers);
+    if (options.notes) render_notes(renderer, document.notes);
     out.resize(trim_end(out).size());
     return out;
 }

@@ -1,0 +1,454 @@
+// The faithful walk: a paragraph list is a run of HWPTAG_PARA_HEADER records
+// at one level, each followed one level deeper by its text and by one
+// HWPTAG_CTRL_HEADER per extended control in the text, in text order, each
+// control's own records deeper still. Tables keep their cells' addresses,
+// drawing objects give every paragraph list and picture they hold (at any
+// depth of a group), notes and page headers go to the document's own lists.
+#include "faithful/hwp_walk.hpp"
+
+#include <algorithm>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "byte_reader.hpp"
+#include "faithful/para_pieces.hpp"
+#include "faithful/table_layout.hpp"
+#include "fields.hpp"
+#include "marlune/markdown.hpp"
+#include "para_text.hpp"
+#include "shapes.hpp"
+#include "tables.hpp"
+
+namespace marlune {
+
+namespace {
+
+constexpr std::uint32_t CTRL_FOOTNOTE = make_ctrl_id('f', 'n', ' ', ' ');
+constexpr std::uint32_t CTRL_ENDNOTE = make_ctrl_id('e', 'n', ' ', ' ');
+constexpr std::uint32_t CTRL_HEADER_TEXT = make_ctrl_id('h', 'e', 'a', 'd');
+constexpr std::uint32_t CTRL_FOOTER_TEXT = make_ctrl_id('f', 'o', 'o', 't');
+constexpr std::uint32_t CTRL_SECTION = make_ctrl_id('s', 'e', 'c', 'd');
+constexpr std::uint32_t CTRL_HYPERLINK = make_ctrl_id('%', 'h', 'l', 'k');
+
+// PARA_HEADER: the paragraph shape id.
+constexpr std::size_t PARA_SHAPE_OFFSET = 8;
+// LIST_HEADER of a cell: column, row, column span, row span (u16 each).
+constexpr std::size_t CELL_ADDRESS_OFFSET = 8;
+// LIST_HEADER of a caption: properties, the side in the low two bits.
+constexpr std::size_t CAPTION_PROPERTIES_OFFSET = 8;
+// TABLE: row and column counts, then one cell count per row.
+constexpr std::size_t TABLE_ROWS_OFFSET = 4;
+constexpr std::size_t TABLE_COLUMNS_OFFSET = 6;
+constexpr std::size_t TABLE_ROW_SIZES_OFFSET = 18;
+// SHAPE_COMPONENT_PICTURE: the BinData id after border, corners, crop,
+// margins and brightness, contrast, effect.
+constexpr std::size_t PICTURE_ITEM_OFFSET = 71;
+// A field control's command string: u16 length, then UTF-16 units.
+constexpr std::size_t FIELD_COMMAND_LENGTH_OFFSET = 9;
+constexpr std::size_t FIELD_COMMAND_OFFSET = 11;
+
+bool is_record(const Record& record, std::uint16_t tag, std::uint32_t level) noexcept {
+    return record.tag_id == tag && record.level == level;
+}
+
+// The hyperlink's target: its command string up to the first ";" that is
+// not escaped by a backslash, escapes removed.
+std::string hyperlink_target(std::span<const std::uint8_t> payload) {
+    const std::size_t units = read_u16_at(payload, FIELD_COMMAND_LENGTH_OFFSET).value_or(0);
+    if (payload.size() < FIELD_COMMAND_OFFSET) return {};
+    const std::size_t bytes = std::min(2 * units, payload.size() - FIELD_COMMAND_OFFSET) & ~std::size_t{1};
+    const std::string command =
+        utf16_to_utf8_strict(payload.subspan(FIELD_COMMAND_OFFSET, bytes)).value_or(std::string());
+    std::string target;
+    for (std::size_t k = 0; k < command.size(); ++k) {
+        if (command[k] == '\\' && k + 1 < command.size()) {
+            target.push_back(command[++k]);
+        } else if (command[k] == ';') {
+            break;
+        } else {
+            target.push_back(command[k]);
+        }
+    }
+    return target;
+}
+
+// The plain text of blocks' paragraphs, a space apart (a picture's caption).
+std::string plain_text(const std::vector<tree::Block>& blocks) {
+    std::string text;
+    for (const tree::Block& block : blocks) {
+        const auto* paragraph = std::get_if<tree::Paragraph>(&block.node);
+        if (paragraph == nullptr) continue;
+        std::string line;
+        for (const tree::Inline& item : paragraph->inlines) {
+            if (const auto* run = std::get_if<tree::Text>(&item)) line += run->text;
+            if (const auto* link = std::get_if<tree::Link>(&item)) line += link->text;
+        }
+        const std::string_view trimmed = trim(line);
+        if (trimmed.empty()) continue;
+        if (!text.empty()) text.push_back(' ');
+        text.append(trimmed);
+    }
+    return text;
+}
+
+// A paragraph being read: its inlines so far, and the field it is inside.
+class ParagraphBuilder {
+public:
+    explicit ParagraphBuilder(std::uint8_t heading) noexcept { paragraph_.heading = heading; }
+
+    void text(std::string decoded) {
+        std::string& sink = current_sink();
+        if (sink.empty()) sink = std::move(decoded);
+        else sink += decoded;
+    }
+
+    void start_link(std::string target) {
+        end_field();
+        field_ = Field::Link;
+        link_target_ = std::move(target);
+    }
+
+    // A click-here field shows only what the user typed into it.
+    void start_click_here(FieldHeader header) {
+        end_field();
+        field_ = Field::ClickHere;
+        click_here_ = std::move(header);
+        click_here_text_.clear();
+    }
+
+    // Other fields (dates, paths, summaries) show their text as it stands.
+    void start_plain_field() { end_field(); }
+
+    void end_field() {
+        if (field_ == Field::ClickHere) {
+            const bool typed = !click_here_text_.empty() &&
+                               (click_here_.modified ||
+                                (!click_here_.direction.empty() && click_here_text_ != click_here_.direction));
+            field_ = Field::None;
+            if (typed) text(std::move(click_here_text_));
+            click_here_text_.clear();
+        }
+        field_ = Field::None;
+    }
+
+    void note(std::uint32_t index) { paragraph_.inlines.emplace_back(tree::NoteRef{index}); }
+
+    // The paragraph so far, when it holds anything, becomes a block; a field
+    // still open goes on after the blocks that follow.
+    void flush(std::vector<tree::Block>& blocks) {
+        tree::Block block{std::move(paragraph_)};
+        paragraph_ = tree::Paragraph{};
+        paragraph_.heading = std::get<tree::Paragraph>(block.node).heading;
+        if (layout::has_content(std::span(&block, 1))) blocks.push_back(std::move(block));
+    }
+
+private:
+    enum class Field : std::uint8_t { None, Link, ClickHere };
+
+    std::string& current_sink() {
+        if (field_ == Field::ClickHere) return click_here_text_;
+        if (field_ == Field::Link) {
+            if (paragraph_.inlines.empty() || !std::holds_alternative<tree::Link>(paragraph_.inlines.back())) {
+                paragraph_.inlines.emplace_back(tree::Link{{}, link_target_});
+            }
+            return std::get<tree::Link>(paragraph_.inlines.back()).text;
+        }
+        if (paragraph_.inlines.empty() || !std::holds_alternative<tree::Text>(paragraph_.inlines.back())) {
+            paragraph_.inlines.emplace_back(tree::Text{});
+        }
+        return std::get<tree::Text>(paragraph_.inlines.back()).text;
+    }
+
+    tree::Paragraph paragraph_;
+    Field field_ = Field::None;
+    std::string link_target_;
+    FieldHeader click_here_;
+    std::string click_here_text_;
+};
+
+class SectionWalker {
+public:
+    SectionWalker(std::span<const Record> records, WalkContext& context) noexcept
+        : records_(records), context_(context) {}
+
+    // Paragraphs and pictures anywhere in [start, end), in record order.
+    void objects(std::size_t start, std::size_t end, std::vector<tree::Block>& blocks, std::uint32_t depth) {
+        std::size_t k = start;
+        while (k < end) {
+            const Record& record = records_[k];
+            if (record.tag_id == HWPTAG_PARA_HEADER) {
+                k = paragraph_list(k, record.level, blocks, depth);
+            } else {
+                if (record.tag_id == HWPTAG_SHAPE_COMPONENT_PICTURE) picture(record, blocks);
+                ++k;
+            }
+        }
+    }
+
+private:
+    // Reads the paragraphs at level from index i; returns where the list ends
+    // (a record above it, or one at its level that is not a paragraph).
+    std::size_t paragraph_list(std::size_t i, std::uint32_t level, std::vector<tree::Block>& blocks,
+                               std::uint32_t depth) {
+        if (depth > MAX_LIST_DEPTH) {
+            while (i < records_.size() && records_[i].level >= level) ++i;
+            return i;
+        }
+        while (i < records_.size() && records_[i].level >= level) {
+            const Record& record = records_[i];
+            if (record.level == level && record.tag_id != HWPTAG_PARA_HEADER) break;
+            i = record.level == level ? paragraph(i, blocks, depth) : i + 1;
+        }
+        return i;
+    }
+
+    std::uint8_t heading_of(const Record& header) const noexcept {
+        const auto shape = read_u16_at(header.payload(), PARA_SHAPE_OFFSET);
+        const auto& levels = context_.doc_info.outline_levels;
+        if (!shape || *shape >= levels.size()) return 0;
+        return std::min<std::uint8_t>(levels[*shape], 6);
+    }
+
+    std::size_t paragraph(std::size_t i, std::vector<tree::Block>& blocks, std::uint32_t depth) {
+        const Record& header = records_[i];
+        const std::uint32_t level = header.level;
+        const std::size_t end = skip_subtree(records_, i + 1, level);
+        std::optional<std::span<const std::uint8_t>> text;
+        std::vector<std::size_t> controls;
+        std::vector<std::size_t> strays;  // paragraphs one level below that no control holds
+        for (std::size_t j = i + 1; j < end;) {
+            const Record& record = records_[j];
+            const bool control_or_list =
+                record.tag_id == HWPTAG_CTRL_HEADER || record.tag_id == HWPTAG_PARA_HEADER;
+            if (record.level == level + 1 && control_or_list) {
+                (record.tag_id == HWPTAG_CTRL_HEADER ? controls : strays).push_back(j);
+                j = skip_subtree(records_, j + 1, level + 1);
+                continue;
+            }
+            if (record.level == level + 1 && record.tag_id == HWPTAG_PARA_TEXT && !text) text = record.payload();
+            ++j;
+        }
+        ParagraphBuilder builder(heading_of(header));
+        std::size_t next_control = 0;
+        TextPieces pieces(text.value_or(std::span<const std::uint8_t>()));
+        while (const auto piece = pieces.next()) {
+            if (piece->kind == TextPiece::Kind::Run) {
+                builder.text(decode_para_text(piece->run));
+            } else if (piece->kind == TextPiece::Kind::FieldEnd) {
+                builder.end_field();
+            } else if (next_control < controls.size()) {
+                control(controls[next_control++], builder, blocks, depth);
+            }
+        }
+        // Controls the text did not mark still count, after the text.
+        while (next_control < controls.size()) control(controls[next_control++], builder, blocks, depth);
+        builder.end_field();
+        builder.flush(blocks);
+        for (const std::size_t stray : strays) {
+            if (depth < MAX_LIST_DEPTH) paragraph(stray, blocks, depth + 1);
+        }
+        return end;
+    }
+
+    void control(std::size_t header, ParagraphBuilder& builder, std::vector<tree::Block>& blocks,
+                 std::uint32_t depth) {
+        const Record& record = records_[header];
+        const std::uint32_t id = control_id(record);
+        const std::uint32_t level = record.level;
+        const std::size_t end = skip_subtree(records_, header + 1, level);
+        const ConvertOptions& options = context_.options;
+        switch (id) {
+            case CTRL_TABLE: builder.flush(blocks); table(header, end, blocks, depth + 1); return;
+            case CTRL_SHAPE: builder.flush(blocks); shape(header, end, blocks, depth + 1); return;
+            case CTRL_EQUATION: builder.flush(blocks); equation(header, end, blocks, depth + 1); return;
+            case CTRL_FOOTNOTE:
+            case CTRL_ENDNOTE: {
+                if (!options.notes) return;
+                tree::Note note{id == CTRL_FOOTNOTE ? tree::NoteKind::Footnote : tree::NoteKind::Endnote, {}};
+                objects(header + 1, end, note.blocks, depth + 1);
+                builder.note(static_cast<std::uint32_t>(context_.document.notes.size()));
+                context_.document.notes.push_back(std::move(note));
+                return;
+            }
+            case CTRL_HEADER_TEXT:
+            case CTRL_FOOTER_TEXT:
+            case CTRL_SECTION: {
+                // Page headers, footers and the section's master pages.
+                if (!options.headers) return;
+                std::vector<tree::Block> text;
+                objects(header + 1, end, text, depth + 1);
+                if (text.empty()) return;
+                auto& list = id == CTRL_HEADER_TEXT ? context_.document.headers : context_.document.footers;
+                list.push_back(std::move(text));
+                return;
+            }
+            case CTRL_HYPERLINK: builder.start_link(hyperlink_target(record.payload())); return;
+            case CTRL_CLICK_HERE:
+                builder.start_click_here(parse_field_header(record.payload()).value_or(FieldHeader{}));
+                return;
+            default: break;
+        }
+        if ((id >> 24) == '%') {
+            builder.start_plain_field();
+            return;
+        }
+        // Any other control that holds paragraphs (hidden comments and the
+        // like) gives them where it stands.
+        std::vector<tree::Block> held;
+        objects(header + 1, end, held, depth + 1);
+        if (held.empty()) return;
+        builder.flush(blocks);
+        std::ranges::move(held, std::back_inserter(blocks));
+    }
+
+    struct Caption {
+        std::vector<tree::Block> blocks;
+        tree::CaptionSide side = tree::CaptionSide::Bottom;
+
+        bool first() const noexcept { return side == tree::CaptionSide::Top || side == tree::CaptionSide::Left; }
+    };
+
+    // The caption list that may stand, one level below the control, before
+    // its record of the given tag; returns the index of that record, or end.
+    std::size_t caption(std::size_t header, std::size_t end, std::uint16_t tag, Caption& caption,
+                        std::uint32_t depth) {
+        const std::uint32_t body = records_[header].level + 1U;
+        std::size_t j = header + 1;
+        while (j < end && !is_record(records_[j], tag, body)) {
+            if (is_record(records_[j], HWPTAG_LIST_HEADER, body) && caption.blocks.empty()) {
+                const auto properties = read_u32_at(records_[j].payload(), CAPTION_PROPERTIES_OFFSET).value_or(3);
+                caption.side = static_cast<tree::CaptionSide>(properties & 3U);
+                j = paragraph_list(j + 1, body, caption.blocks, depth);
+            } else {
+                ++j;
+            }
+        }
+        return j;
+    }
+
+    // Blocks with their caption before or after them.
+    static void place(Caption& caption, std::vector<tree::Block>& held, std::vector<tree::Block>& blocks) {
+        if (caption.first()) std::ranges::move(caption.blocks, std::back_inserter(blocks));
+        std::ranges::move(held, std::back_inserter(blocks));
+        if (!caption.first()) std::ranges::move(caption.blocks, std::back_inserter(blocks));
+    }
+
+    void equation(std::size_t header, std::size_t end, std::vector<tree::Block>& blocks, std::uint32_t depth) {
+        Caption caption_list;
+        const std::size_t script_record = caption(header, end, HWPTAG_EQEDIT, caption_list, depth);
+        std::vector<tree::Block> held;
+        auto equation = convert_equation(records_, script_record, records_[header].level);
+        if (equation.script) held.push_back(tree::Block{tree::Equation{std::move(*equation.script)}});
+        place(caption_list, held, blocks);
+    }
+
+    void table(std::size_t header, std::size_t end, std::vector<tree::Block>& blocks, std::uint32_t depth) {
+        const std::uint32_t body = records_[header].level + 1U;
+        tree::Table table;
+        Caption caption_list;
+        std::size_t j = caption(header, end, HWPTAG_TABLE, caption_list, depth);
+        table.caption = std::move(caption_list.blocks);
+        table.caption_side = caption_list.side;
+        if (j >= end) {
+            std::ranges::move(table.caption, std::back_inserter(blocks));
+            return;
+        }
+        const auto shape = records_[j].payload();
+        table.rows = read_u16_at(shape, TABLE_ROWS_OFFSET).value_or(0);
+        table.columns = read_u16_at(shape, TABLE_COLUMNS_OFFSET).value_or(0);
+        for (++j; j < end;) {
+            if (!is_record(records_[j], HWPTAG_LIST_HEADER, body)) {
+                ++j;
+                continue;
+            }
+            const auto address = records_[j].payload();
+            tree::Cell cell;
+            cell.column = read_u16_at(address, CELL_ADDRESS_OFFSET).value_or(0);
+            cell.row = read_u16_at(address, CELL_ADDRESS_OFFSET + 2).value_or(0);
+            cell.column_span = read_u16_at(address, CELL_ADDRESS_OFFSET + 4).value_or(0);
+            cell.row_span = read_u16_at(address, CELL_ADDRESS_OFFSET + 6).value_or(0);
+            j = paragraph_list(j + 1, body, cell.blocks, depth);
+            table.cells.push_back(std::move(cell));
+        }
+        if (!layout::tiles_grid(table)) place_in_record_order(table, shape);
+        blocks.push_back(tree::Block{std::move(table)});
+    }
+
+    // Cells that do not tile the grid by their addresses go row by row, as
+    // many in each row as the TABLE record says; cells beyond those, one row
+    // each after them.
+    static void place_in_record_order(tree::Table& table, std::span<const std::uint8_t> shape) {
+        table.by_address = false;
+        const std::uint32_t declared_rows = table.rows;
+        std::uint32_t rows = declared_rows;
+        std::uint32_t columns = 0;
+        std::uint32_t row = 0;
+        std::uint32_t column = 0;
+        const auto row_size = [&](std::uint32_t r) {
+            return read_u16_at(shape, TABLE_ROW_SIZES_OFFSET + 2 * std::size_t{r}).value_or(0);
+        };
+        for (tree::Cell& cell : table.cells) {
+            while (row < declared_rows && column >= row_size(row)) {
+                ++row;
+                column = 0;
+            }
+            if (row < declared_rows) {
+                cell.row = row;
+                cell.column = column++;
+            } else {
+                cell.row = rows++;
+                cell.column = 0;
+            }
+            cell.row_span = 1;
+            cell.column_span = 1;
+            columns = std::max(columns, cell.column + 1);
+        }
+        table.rows = rows;
+        table.columns = columns;
+    }
+
+    void shape(std::size_t header, std::size_t end, std::vector<tree::Block>& blocks, std::uint32_t depth) {
+        Caption caption_list;
+        const std::size_t component = caption(header, end, HWPTAG_SHAPE_COMPONENT, caption_list, depth);
+        std::vector<tree::Block> held;
+        objects(component, end, held, depth);
+        const bool caption_is_text = std::ranges::all_of(caption_list.blocks, [](const tree::Block& block) {
+            return std::holds_alternative<tree::Paragraph>(block.node);
+        });
+        if (held.size() == 1 && std::holds_alternative<tree::Image>(held.front().node) && caption_is_text &&
+            layout::has_content(caption_list.blocks)) {
+            std::get<tree::Image>(held.front().node).caption = plain_text(caption_list.blocks);
+            caption_list.blocks.clear();
+        }
+        place(caption_list, held, blocks);
+    }
+
+    void picture(const Record& record, std::vector<tree::Block>& blocks) {
+        const auto payload = record.payload();
+        if (payload.size() < MIN_PICTURE_RECORD_BYTES) return;
+        tree::Image image;
+        const std::uint16_t id = read_u16_at(payload, PICTURE_ITEM_OFFSET).value_or(0);
+        const auto& items = context_.doc_info.bin_data;
+        if (id >= 1 && id <= items.size()) {
+            image.name = items[id - 1].stream_name();
+            if (context_.picture_seen.size() <= id) context_.picture_seen.resize(std::size_t{id} + 1, false);
+            if (!context_.picture_seen[id]) {
+                context_.picture_seen[id] = true;
+                context_.picture_items.push_back(id);
+            }
+        }
+        blocks.push_back(tree::Block{std::move(image)});
+    }
+
+    std::span<const Record> records_;
+    WalkContext& context_;
+};
+
+}  // namespace
+
+void walk_section(std::span<const Record> records, WalkContext& context) {
+    SectionWalker(records, context).objects(0, records.size(), context.document.body, 0);
+}
+
+}  // namespace marlune

@@ -1,0 +1,33 @@
+// The faithful walk of one HWP 5.0 section: its records to blocks of the
+// document tree, with notes, page headers and footers set aside in the
+// document and the pictures' binary items noted.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "faithful/doc_info.hpp"
+#include "marlune/faithful.hpp"
+#include "marlune/records.hpp"
+#include "marlune/tree.hpp"
+
+namespace marlune {
+
+// Lists nested deeper than this (cells, text boxes, notes inside one another)
+// are passed over; real documents stay below ten, and the renderer recurses
+// as deep as the tree.
+inline constexpr std::uint32_t MAX_LIST_DEPTH = 24;
+
+struct WalkContext {
+    const ConvertOptions& options;
+    const DocInfo& doc_info;
+    tree::Document& document;                 // body, notes, headers and footers are added here
+    std::vector<std::uint16_t> picture_items;  // BinData ids pictures refer to, each once, in order
+    std::vector<bool> picture_seen;            // by BinData id
+};
+
+// Appends the section's paragraphs to context.document.body.
+void walk_section(std::span<const Record> records, WalkContext& context);
+
+}  // namespace marlune

@@ -1,0 +1,201 @@
+// Table layout: the tiling check, normalisation (a grid row or column is kept
+// only where a non-empty cell starts, which drops empty ruler rows and merges
+// the narrow layout columns of forms) and unwrapping (a row that is one cell
+// across all columns becomes ordinary blocks; each run of other rows is a
+// table of its own, laid out again).
+#include "faithful/table_layout.hpp"
+
+#include <algorithm>
+
+#include "marlune/markdown.hpp"
+
+namespace marlune::layout {
+
+namespace {
+
+bool is_blank(std::string_view text) noexcept { return trim(text).empty(); }
+
+bool inline_has_content(const tree::Inline& item) {
+    if (const auto* text = std::get_if<tree::Text>(&item)) return !is_blank(text->text);
+    if (const auto* link = std::get_if<tree::Link>(&item)) return !is_blank(link->text);
+    return true;  // a note reference
+}
+
+bool block_has_content(const tree::Block& block) {
+    if (const auto* paragraph = std::get_if<tree::Paragraph>(&block.node)) {
+        return std::ranges::any_of(paragraph->inlines, inline_has_content);
+    }
+    if (const auto* table = std::get_if<tree::Table>(&block.node)) return has_content(*table);
+    if (const auto* equation = std::get_if<tree::Equation>(&block.node)) return !is_blank(equation->script);
+    return !is_blank(std::get<tree::Image>(block.node).caption);
+}
+
+bool holds_picture(std::span<const tree::Block> blocks) {
+    return std::ranges::any_of(blocks, [](const tree::Block& block) {
+        const auto* table = std::get_if<tree::Table>(&block.node);
+        if (table != nullptr) {
+            return std::ranges::any_of(table->cells, [](const tree::Cell& cell) { return holds_picture(cell.blocks); });
+        }
+        return std::holds_alternative<tree::Image>(block.node);
+    });
+}
+
+// The sorted distinct start coordinates of the cells with content.
+template <class Coordinate>
+std::vector<std::uint32_t> content_starts(std::span<const GridCell> cells, Coordinate coordinate) {
+    std::vector<std::uint32_t> starts;
+    for (const GridCell& cell : cells) {
+        if (cell.content) starts.push_back(coordinate(cell));
+    }
+    std::ranges::sort(starts);
+    starts.erase(std::ranges::unique(starts).begin(), starts.end());
+    return starts;
+}
+
+// The index of start among the kept lines, and how many kept lines the span
+// covers; nothing when the start line is not kept.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> map_span(const std::vector<std::uint32_t>& kept,
+                                                                std::uint32_t start, std::uint32_t span) {
+    const auto first = std::ranges::lower_bound(kept, start);
+    if (first == kept.end() || *first != start) return std::nullopt;
+    const std::uint64_t end = std::uint64_t{start} + std::max<std::uint32_t>(span, 1);
+    const auto last = std::lower_bound(first, kept.end(), end, [](std::uint32_t line, std::uint64_t bound) {
+        return line < bound;
+    });
+    return std::pair{static_cast<std::uint32_t>(first - kept.begin()), static_cast<std::uint32_t>(last - first)};
+}
+
+// Keeps a row (column) only where a non-empty cell starts; cells starting
+// elsewhere go, the others' spans count only the lines kept.
+Grid normalise(std::span<const GridCell> cells) {
+    const auto rows = content_starts(cells, [](const GridCell& cell) { return cell.row; });
+    const auto columns = content_starts(cells, [](const GridCell& cell) { return cell.column; });
+    Grid grid{static_cast<std::uint32_t>(rows.size()), static_cast<std::uint32_t>(columns.size()), {}};
+    for (const GridCell& cell : cells) {
+        const auto row = map_span(rows, cell.row, cell.row_span);
+        const auto column = map_span(columns, cell.column, cell.column_span);
+        if (!row || !column) continue;
+        grid.cells.push_back(GridCell{cell.cell, row->first, column->first, row->second, column->second, cell.content});
+    }
+    std::ranges::stable_sort(grid.cells, [](const GridCell& a, const GridCell& b) {
+        return a.row != b.row ? a.row < b.row : a.column < b.column;
+    });
+    return grid;
+}
+
+bool is_full_width(const GridCell& cell, const Grid& grid) noexcept {
+    return cell.column == 0 && cell.column_span >= grid.columns && cell.row_span == 1;
+}
+
+void split(Grid grid, std::vector<Part>& parts);
+
+// The rows [first, last) of the grid as a table of their own, laid out again.
+void split_run(const Grid& grid, std::uint32_t first, std::uint32_t last, std::vector<Part>& parts) {
+    if (first >= last) return;
+    std::vector<GridCell> run;
+    for (const GridCell& cell : grid.cells) {
+        if (cell.row < first || cell.row >= last) continue;
+        GridCell moved = cell;
+        moved.row -= first;
+        moved.row_span = std::min(moved.row_span, last - cell.row);
+        run.push_back(moved);
+    }
+    split(normalise(run), parts);
+}
+
+void split(Grid grid, std::vector<Part>& parts) {
+    if (grid.rows == 0) return;
+    if (std::uint64_t{grid.rows} * grid.columns > MAX_GRID_SLOTS) {
+        for (const GridCell& cell : grid.cells) {
+            if (cell.content) parts.emplace_back(cell.cell);
+        }
+        return;
+    }
+    std::vector<const tree::Cell*> full_rows(grid.rows, nullptr);
+    bool any_full = false;
+    for (const GridCell& cell : grid.cells) {
+        if (cell.content && is_full_width(cell, grid)) {
+            full_rows[cell.row] = cell.cell;
+            any_full = true;
+        }
+    }
+    if (!any_full) {
+        parts.emplace_back(std::move(grid));
+        return;
+    }
+    std::uint32_t run_start = 0;
+    for (std::uint32_t row = 0; row < grid.rows; ++row) {
+        if (full_rows[row] == nullptr) continue;
+        split_run(grid, run_start, row, parts);
+        parts.emplace_back(full_rows[row]);
+        run_start = row + 1;
+    }
+    split_run(grid, run_start, grid.rows, parts);
+}
+
+}  // namespace
+
+bool tiles_grid(const tree::Table& table) {
+    const std::uint64_t slots = std::uint64_t{table.rows} * table.columns;
+    if (slots == 0 || slots > MAX_GRID_SLOTS || table.cells.size() > slots) return false;
+    std::vector<bool> covered(slots, false);
+    std::uint64_t count = 0;
+    for (const tree::Cell& cell : table.cells) {
+        if (cell.row_span == 0 || cell.column_span == 0) return false;
+        if (std::uint64_t{cell.row} + cell.row_span > table.rows) return false;
+        if (std::uint64_t{cell.column} + cell.column_span > table.columns) return false;
+        for (std::uint32_t r = cell.row; r < cell.row + cell.row_span; ++r) {
+            for (std::uint32_t c = cell.column; c < cell.column + cell.column_span; ++c) {
+                const std::uint64_t slot = std::uint64_t{r} * table.columns + c;
+                if (covered[slot]) return false;
+                covered[slot] = true;
+                ++count;
+            }
+        }
+    }
+    return count == slots;
+}
+
+bool has_content(std::span<const tree::Block> blocks) { return std::ranges::any_of(blocks, block_has_content); }
+
+bool has_content(const tree::Table& table) {
+    return has_content(table.caption) ||
+           std::ranges::any_of(table.cells, [](const tree::Cell& cell) { return has_content(cell.blocks); });
+}
+
+std::vector<Part> lay_out(const tree::Table& table) {
+    std::vector<GridCell> cells;
+    cells.reserve(table.cells.size());
+    for (const tree::Cell& cell : table.cells) {
+        cells.push_back(GridCell{&cell, cell.row, cell.column, std::max<std::uint32_t>(cell.row_span, 1),
+                                 std::max<std::uint32_t>(cell.column_span, 1), has_content(cell.blocks)});
+    }
+    std::vector<Part> parts;
+    split(normalise(cells), parts);
+    if (parts.empty()) {
+        // A frame holding only pictures without captions keeps them.
+        for (const tree::Cell& cell : table.cells) {
+            if (holds_picture(cell.blocks)) parts.emplace_back(&cell);
+        }
+    }
+    return parts;
+}
+
+bool has_merged_content(const Grid& grid) {
+    return std::ranges::any_of(grid.cells, [](const GridCell& cell) {
+        return cell.content && (cell.row_span > 1 || cell.column_span > 1);
+    });
+}
+
+bool leaves_grid(const tree::Table& table) {
+    for (const Part& part : lay_out(table)) {
+        if (std::holds_alternative<Grid>(part)) return true;
+        for (const tree::Block& block : std::get<const tree::Cell*>(part)->blocks) {
+            const auto* nested = std::get_if<tree::Table>(&block.node);
+            if (nested != nullptr && leaves_grid(*nested)) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace marlune::layout

@@ -1,0 +1,65 @@
+// Table layout on the document tree: whether a table's cells tile its grid,
+// which cells carry content, and how a table splits into ordinary blocks
+// (full-width one-cell rows: frames, one-column tables) and normalised grids
+// (only the rows and columns where a non-empty cell starts). Works on any
+// tree, so tables read from HWP 5.0 and from HWPX are laid out alike.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <variant>
+#include <vector>
+
+#include "marlune/tree.hpp"
+
+namespace marlune::layout {
+
+// A cell placed on a normalised grid; the content stays in the tree.
+struct GridCell {
+    const tree::Cell* cell = nullptr;
+    std::uint32_t row = 0;
+    std::uint32_t column = 0;
+    std::uint32_t row_span = 1;
+    std::uint32_t column_span = 1;
+    bool content = false;  // has_content(cell->blocks)
+};
+
+// A table that stays a table: cells in row-major order of their top-left
+// slots. Slots no cell covers are empty.
+struct Grid {
+    std::uint32_t rows = 0;
+    std::uint32_t columns = 0;
+    std::vector<GridCell> cells;
+};
+
+// One part of a laid-out table, in order: a cell whose blocks stand as
+// ordinary blocks, or a grid.
+using Part = std::variant<const tree::Cell*, Grid>;
+
+// True when the cells lie inside the rows x columns grid, overlap nowhere
+// and cover every slot.
+bool tiles_grid(const tree::Table& table);
+
+// Content is text other than white space, a note reference, an equation, a
+// captioned picture or a table with content; an uncaptioned picture alone
+// is layout.
+bool has_content(std::span<const tree::Block> blocks);
+bool has_content(const tree::Table& table);
+
+// A normalised grid larger than this many slots is not written as a table:
+// its cells stand as ordinary blocks instead. Real grids stay far below it;
+// a crafted one would otherwise make the output grow with rows x columns.
+inline constexpr std::uint64_t MAX_GRID_SLOTS = std::uint64_t{1} << 20;
+
+// The table's parts after normalisation and unwrapping; a table without
+// content but with pictures gives the cells that hold them.
+std::vector<Part> lay_out(const tree::Table& table);
+
+// True when some non-empty cell of the grid spans more than one slot.
+bool has_merged_content(const Grid& grid);
+
+// True when laying out the table leaves a grid somewhere (in its own parts
+// or in a table standing in an unwrapped cell).
+bool leaves_grid(const tree::Table& table);
+
+}  // namespace marlune::layout

@@ -1,0 +1,96 @@
+"""Content the faithful conversion keeps beyond the exact one, whole
+documents: notes, page headers and footers, grouped text boxes, hyperlinks,
+click-here fields, pictures and outline headings."""
+
+from __future__ import annotations
+
+import pytest
+
+import hwpfixture as hf
+import marlune
+
+
+def noted(before: str, kind: str, after: str, note: str) -> bytes:
+    return hf.para(hf.with_control(before, 17, kind, after)) + hf.list_control(kind, [note])
+
+
+NOTES = (noted("가", "en  ", "나", "미주") + noted("다", "fn  ", "", "각주 하나")
+         + noted("라", "fn  ", "", "각주 둘"))
+
+
+@pytest.mark.parametrize("notes, expected", [
+    (True, "가[^3]나\n\n다[^1]\n\n라[^2]\n\n[^1]: 각주 하나\n\n[^2]: 각주 둘\n\n[^3]: 미주"),
+    (False, "가나\n\n다\n\n라"),
+], ids=["numbered-footnotes-first", "dropped"])
+def test_notes(notes, expected):
+    assert marlune.convert(hf.hwp_document([NOTES]), notes=notes) == expected
+
+
+def page_text(name: str, text: str) -> bytes:
+    return hf.para(hf.with_control("", 16, name)) + hf.list_control(name, [text])
+
+
+HEADED = (page_text("head", "머리말") + page_text("foot", "꼬리말") + hf.para("본문")
+          + page_text("head", "머리말"))
+
+
+@pytest.mark.parametrize("headers, expected", [
+    (True, "머리말\n\n본문 1\n\n본문\n\n꼬리말"),
+    (False, "본문 1\n\n본문"),
+], ids=["each-once", "off"])
+def test_headers_and_footers(headers, expected):
+    document = hf.hwp_document([page_text("head", "머리말") + hf.para("본문 1"), HEADED])
+    assert marlune.convert(document, headers=headers) == expected
+
+
+def test_text_box_two_groups_deep():
+    inner_group = hf.shape("$con", 3, hf.shape("$rec", 4, hf.box_text(["안쪽 상자"], 5)))
+    outer = hf.group([hf.shape("$rec", 3, hf.box_text(["바깥 상자"], 4)), inner_group])
+    section = hf.para(hf.with_control("앞", 11, "gso ")) + outer + hf.para("뒤")
+    assert marlune.convert(hf.hwp_document([section])) == "앞\n\n바깥 상자\n\n안쪽 상자\n\n뒤"
+
+
+@pytest.mark.parametrize("command, expected", [
+    ("http\\://example.com/a b;1;0;0;", "앞 [누리집](http://example.com/a%20b) 뒤"),
+    ("https\\://a.kr/x\\;y;1;0;0;", "앞 [누리집](https://a.kr/x;y) 뒤"),
+    ("mailto\\:me@a.kr;1;0;0;", "앞 [누리집](mailto:me@a.kr) 뒤"),
+    ("me@a.kr;1;0;0;", "앞 [누리집](mailto:me@a.kr) 뒤"),
+    ("www.a.kr;1;0;0;", "앞 [누리집](http://www.a.kr) 뒤"),
+    ("책갈피;2;0;0;", "앞 누리집 뒤"),
+    ("C\\:\\\\문서\\\\a.hwp;3;0;0;", "앞 누리집 뒤"),
+], ids=["web", "escaped-semicolon", "mail", "bare-mail", "www", "bookmark", "file"])
+def test_hyperlinks(command, expected):
+    section = hf.para(hf.linked("누리집", "앞 ", " 뒤")) + hf.hyperlink_header(command)
+    assert marlune.convert(hf.hwp_document([section])) == expected
+
+
+@pytest.mark.parametrize("typed, modified, expected", [
+    ("홍길동", True, "이름: 홍길동"),
+    ("이름을 쓰세요", False, "이름:"),
+], ids=["typed", "unchanged"])
+def test_click_here_shows_only_what_was_typed(typed, modified, expected):
+    text = hf.para_text("이름: ", hf.field_start(), typed, hf.field_end(), hf.PARA_END)
+    section = hf.para(text) + hf.clk_field_header("이름을 쓰세요", modified) + hf.ctrl_data_name("name")
+    assert marlune.convert(hf.hwp_document([section])) == expected
+
+
+def test_pictures_named_by_their_binary_item_and_written_once(tmp_path):
+    info = hf.doc_info([hf.bin_data_record(1, "png"), hf.bin_data_record(2, "jpg")])
+    section = (hf.para(hf.with_control("", 11, "gso ")) + hf.picture(caption=["지도"], item=2)
+               + hf.para(hf.with_control("", 11, "gso ")) + hf.picture(item=2))
+    streams = {"DocInfo": info, **hf.bin_data_item(2, "jpg", b"\xff\xd8\xff")}
+    document = hf.hwp_document([section], extra_streams=streams)
+    assert marlune.convert(document) == "![지도](BIN0002.jpg)\n\n![](BIN0002.jpg)"
+    parsed = marlune.parse(document, images=tmp_path / "그림")
+    assert parsed.images == [marlune.Image("BIN0002.jpg", "image/jpeg", b"\xff\xd8\xff")]
+    assert (tmp_path / "그림" / "BIN0002.jpg").read_bytes() == b"\xff\xd8\xff"
+    assert parsed.markdown.count("그림/BIN0002.jpg)") == 2
+
+
+def test_outline_headings():
+    info = hf.doc_info([hf.para_shape_record(), hf.para_shape_record(hf.HEADING_OUTLINE, 0),
+                        hf.para_shape_record(hf.HEADING_OUTLINE, 2), hf.para_shape_record(hf.HEADING_OUTLINE, 6)])
+    section = (hf.para("제목", shape=1) + hf.para("본문") + hf.para("소제목", shape=2)
+               + hf.para("깊은 제목", shape=3))
+    document = hf.hwp_document([section], extra_streams={"DocInfo": info})
+    assert marlune.convert(document) == "# 제목\n\n본문\n\n### 소제목\n\n###### 깊은 제목"
