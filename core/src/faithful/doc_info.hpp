@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct DocInfo {
     // (heading type "outline" in the shape's properties).
     std::vector<std::uint8_t> outline_levels;
 };
+
+// Collects the entries from DocInfo's record stream (already inflated).
+DocInfo parse_doc_info(std::span<const std::uint8_t> records);
 
 // Reads /DocInfo (inflated when compressed). Lenient: a missing or damaged
 // stream gives an empty DocInfo, never an error.

@@ -1,0 +1,110 @@
+// Reading the DocInfo stream: the binary item entries (HWPTAG_BIN_DATA) and
+// the outline level of each paragraph shape (HWPTAG_PARA_SHAPE).
+#include "faithful/doc_info.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "byte_reader.hpp"
+#include "fields.hpp"
+#include "marlune/records.hpp"
+
+namespace marlune {
+
+namespace {
+
+// DocInfo record tags (HWPTAG_BEGIN + 2 and + 9).
+constexpr std::uint16_t HWPTAG_BIN_DATA = 18;
+constexpr std::uint16_t HWPTAG_PARA_SHAPE = 25;
+
+// BIN_DATA properties: bits 0-3 the kind, bits 4-5 the compression.
+constexpr std::uint16_t kBinKindMask = 0x000F;
+constexpr std::uint16_t kBinCompressionShift = 4;
+constexpr std::uint16_t kBinCompressionMask = 0x3;
+
+// PARA_SHAPE properties 1: bits 23-24 the heading type, bits 25-27 the level.
+constexpr std::uint32_t kHeadingTypeShift = 23;
+constexpr std::uint32_t kHeadingTypeMask = 0x3;
+constexpr std::uint32_t kHeadingTypeOutline = 1;
+constexpr std::uint32_t kHeadingLevelShift = 25;
+constexpr std::uint32_t kHeadingLevelMask = 0x7;
+// Outline levels run 1 to 7 in the word processor (stored 0 to 6).
+constexpr std::uint32_t kMaxHeadingLevel = 6;
+
+// A u16 count of UTF-16 code units, then the units; nothing when cut short
+// or not valid UTF-16.
+std::optional<std::string> read_counted_utf16(ByteReader& reader) {
+    const auto units = reader.u16();
+    if (!units) return std::nullopt;
+    const auto bytes = reader.bytes(std::size_t{*units} * 2);
+    if (!bytes) return std::nullopt;
+    return utf16_to_utf8_strict(*bytes);
+}
+
+// One BIN_DATA record. Fields cut short keep their defaults, and a missing
+// id is taken as the one the word processor assigns in order (index + 1), so
+// every record still holds its place: pictures refer to entries by position.
+BinDataEntry read_bin_data(std::span<const std::uint8_t> payload, std::size_t index) {
+    BinDataEntry entry;
+    entry.id = static_cast<std::uint16_t>(index + 1);
+    ByteReader reader(payload);
+    const auto properties = reader.u16();
+    if (!properties) return entry;
+    switch (*properties & kBinKindMask) {
+        case 0: entry.kind = BinDataEntry::Kind::Link; break;
+        case 2: entry.kind = BinDataEntry::Kind::Storage; break;
+        default: entry.kind = BinDataEntry::Kind::Embedding; break;
+    }
+    entry.compression = static_cast<std::uint8_t>((*properties >> kBinCompressionShift) & kBinCompressionMask);
+    if (entry.kind == BinDataEntry::Kind::Link) {
+        entry.id = 0;  // a link names files outside the document, no stream
+        return entry;
+    }
+    const auto id = reader.u16();
+    if (!id) return entry;
+    entry.id = *id;
+    entry.extension = read_counted_utf16(reader).value_or(std::string());
+    return entry;
+}
+
+// A paragraph shape's outline level: 0 for body text, n + 1 for level n.
+std::uint8_t read_outline_level(std::span<const std::uint8_t> payload) {
+    const auto properties = read_u32_at(payload, 0);
+    if (!properties) return 0;
+    if (((*properties >> kHeadingTypeShift) & kHeadingTypeMask) != kHeadingTypeOutline) return 0;
+    const std::uint32_t level = std::min((*properties >> kHeadingLevelShift) & kHeadingLevelMask, kMaxHeadingLevel);
+    return static_cast<std::uint8_t>(level + 1);
+}
+
+}  // namespace
+
+std::string BinDataEntry::stream_name() const {
+    if (kind == Kind::Link) return {};
+    char digits[5];
+    std::snprintf(digits, sizeof digits, "%04X", static_cast<unsigned>(id));
+    std::string name = "BIN";
+    name.append(digits, 4);
+    name += '.';
+    name += extension;
+    return name;
+}
+
+DocInfo parse_doc_info(std::span<const std::uint8_t> records) {
+    DocInfo info;
+    for (const Record& record : parse_records(records)) {
+        if (record.tag_id == HWPTAG_BIN_DATA) {
+            info.bin_data.push_back(read_bin_data(record.payload(), info.bin_data.size()));
+        } else if (record.tag_id == HWPTAG_PARA_SHAPE) {
+            info.outline_levels.push_back(read_outline_level(record.payload()));
+        }
+    }
+    return info;
+}
+
+DocInfo read_doc_info(const Document& document, bool compressed) {
+    const auto stream = read_section_stream(document, "/DocInfo", compressed);
+    if (!stream) return {};
+    return parse_doc_info(*stream);
+}
+
+}  // namespace marlune
