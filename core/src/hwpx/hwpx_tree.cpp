@@ -3,7 +3,9 @@
 // pictures' bytes and metadata.
 #include "hwpx/hwpx_tree.hpp"
 
+#include <charconv>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "faithful/bin_data.hpp"
@@ -22,34 +24,60 @@ constexpr std::uint32_t kDeepestHeading = 6;
 
 using Headings = std::unordered_map<std::uint32_t, std::uint8_t>;
 
-// A paragraph shape's heading element, directly or inside an hp:switch.
-pugi::xml_node heading_of(pugi::xml_node shape) {
-    if (pugi::xml_node heading = child_named(shape, "heading")) return heading;
-    for (pugi::xml_node choice : shape.children()) {
-        if (local_name(choice) != "switch") continue;
-        for (pugi::xml_node branch : choice.children()) {
-            if (pugi::xml_node heading = child_named(branch, "heading")) return heading;
-        }
+// The value of an attribute in one start tag ("<hh:paraPr id=\"3\" ...>"), or
+// empty.
+std::string_view tag_attribute(std::string_view tag, std::string_view name) {
+    for (std::size_t at = tag.find(name); at != std::string_view::npos; at = tag.find(name, at + 1)) {
+        const std::size_t quote = at + name.size() + 1;
+        if (at == 0 || tag[at - 1] != ' ' || quote >= tag.size() || tag[quote - 1] != '=') continue;
+        if (tag[quote] != '"' && tag[quote] != '\'') continue;
+        const std::size_t end = tag.find(tag[quote], quote + 1);
+        if (end != std::string_view::npos) return tag.substr(quote + 1, end - quote - 1);
     }
     return {};
 }
 
-// Paragraph shapes of header.xml whose heading type is OUTLINE: their level
-// (0-based) plus one, at most six.
+std::optional<std::uint32_t> decimal(std::string_view text) {
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// The start tag that encloses position `at`: from the last '<' before it
+// to the next '>'.
+std::string_view tag_around(std::string_view xml, std::size_t at) {
+    const std::size_t open = xml.rfind('<', at);
+    const std::size_t close = xml.find('>', at);
+    if (open == std::string_view::npos || close == std::string_view::npos) return {};
+    return xml.substr(open, close - open);
+}
+
+// Paragraph shapes whose heading type is OUTLINE: their level (0-based) plus
+// one, at most six. The header is mostly fonts, borders and character
+// shapes, and is larger than the sections in most documents: it is inflated
+// only to the end of its paragraph shapes, and scanned for the few
+// OUTLINE headings instead of parsed whole (each heading element stands in
+// its paraPr, directly or inside an hp:switch branch).
 Headings read_outline_headings(ZipArchive& zip, const PackageIndex& index) {
     Headings headings;
     const ManifestItem* item = index.item("header");
     const ZipEntry* entry = find_item_entry(zip, item != nullptr ? std::string_view(item->href) : kDefaultHeaderPath);
     if (entry == nullptr) entry = zip.find(kDefaultHeaderPath);
     if (entry == nullptr) return headings;
-    auto part = read_xml_part(zip, *entry);
-    if (!part) return headings;
-    const pugi::xml_node shapes = child_named(child_named((*part)->root(), "refList"), "paraProperties");
-    for (pugi::xml_node shape : shapes.children()) {
-        const pugi::xml_node heading = heading_of(shape);
-        if (std::string_view(heading.attribute("type").value()) != "OUTLINE") continue;
-        const std::uint32_t level = std::min(heading.attribute("level").as_uint() + 1, kDeepestHeading);
-        headings.emplace(shape.attribute("id").as_uint(), static_cast<std::uint8_t>(level));
+    auto bytes = zip.read_prefix(*entry, "paraProperties>");
+    if (!bytes) return headings;
+    const std::string_view xml(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+    constexpr std::string_view kOutline = "\"OUTLINE\"";
+    for (std::size_t at = find_bytes(xml, kOutline); at != std::string_view::npos; at = find_bytes(xml, kOutline, at + 1)) {
+        const std::string_view heading = tag_around(xml, at);
+        if (!heading.substr(0, heading.find(' ')).ends_with("heading")) continue;
+        const std::size_t shape_at = xml.rfind("paraPr ", at);
+        if (shape_at == std::string_view::npos) continue;
+        const auto id = decimal(tag_attribute(tag_around(xml, shape_at), "id"));
+        const auto level = decimal(tag_attribute(heading, "level"));
+        if (!id || !level) continue;
+        headings.emplace(*id, static_cast<std::uint8_t>(std::min(*level + 1, kDeepestHeading)));
     }
     return headings;
 }

@@ -48,7 +48,7 @@ const ZipEntry* find_item_entry(const ZipArchive& zip, std::string_view href);
 // "major.minor.micro.build" from version.xml, or empty.
 std::string read_package_version(ZipArchive& zip);
 
-// The named part parsed; a missing part is a package error.
+// The entry inflated and parsed.
 Result<std::unique_ptr<XmlPart>> read_xml_part(ZipArchive& zip, const ZipEntry& entry);
 
 // "2023-09-25T04:54:53Z" (optionally with fractions and an offset) as

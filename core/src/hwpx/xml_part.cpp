@@ -7,10 +7,11 @@ namespace marlune {
 
 namespace {
 
-// parse_default minus nothing: escapes (&lt; &#x..;), attribute and end-of-
-// line normalisation, CDATA; plus whitespace-only text, which is text in a
-// paragraph run. DOCTYPE stays off: its declarations are skipped unread.
-constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata;
+// Escapes (&lt; &#x..;), end-of-line normalisation and CDATA, plus
+// whitespace-only text, which is text in a paragraph run. Attribute white
+// space is left as written (no attribute the walk reads needs it folded).
+// DOCTYPE stays off: its declarations are skipped unread.
+constexpr unsigned kParseOptions = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol | pugi::parse_ws_pcdata;
 
 // Error texts quote at most this many bytes of a part's name.
 constexpr std::size_t kQuotedNameBytes = 200;

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
+#include <optional>
 
 #include "byte_reader.hpp"
 
@@ -106,10 +108,23 @@ struct InflateStream {
     }
 };
 
+// Output is searched for a stop marker every this many bytes.
+constexpr std::size_t kStopCheckBytes = 65536;
+
+// The end of the first `marker` in bytes[from..], or nothing.
+std::optional<std::size_t> marker_end(const ByteBuffer& bytes, std::size_t from, std::size_t size,
+                                      std::string_view marker) {
+    const std::size_t at = find_bytes({reinterpret_cast<const char*>(bytes.data()), size}, marker, from);
+    if (at == std::string_view::npos) return std::nullopt;
+    return at + marker.size();
+}
+
 // Inflates raw deflate data into exactly `size` bytes. The buffer holds one
 // byte more, so a stream that goes on past the declared size is caught on
-// its first extra byte instead of being followed.
-Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::size_t size, const ZipEntry& entry) {
+// its first extra byte instead of being followed. With a stop marker, output
+// ends right after the marker's first occurrence (*stopped set).
+Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::size_t size, const ZipEntry& entry,
+                                   std::string_view stop_after, bool* stopped) {
     ByteBuffer out;
     if (!out.resize(size + 1)) return std::unexpected(entry_error("out of memory inflating entry", entry));
     InflateStream stream;
@@ -117,6 +132,7 @@ Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::siz
         return std::unexpected(entry_error("out of memory inflating entry", entry));
     }
     stream.ready = true;
+    const std::size_t step = stop_after.empty() ? UINT_MAX : kStopCheckBytes;
     std::size_t consumed = 0;
     std::size_t produced = 0;
     int rc = Z_OK;
@@ -129,11 +145,19 @@ Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::siz
             consumed += piece;
         }
         stream.z.next_out = out.data() + produced;
-        stream.z.avail_out = static_cast<uInt>(std::min<std::size_t>(size + 1 - produced, UINT_MAX));
+        stream.z.avail_out = static_cast<uInt>(std::min(size + 1 - produced, step));
         const uInt before = stream.z.avail_out;
         rc = inflate(&stream.z, Z_NO_FLUSH);
+        const std::size_t searched_from = produced >= stop_after.size() ? produced - stop_after.size() : 0;
         produced += before - stream.z.avail_out;
         if (rc == Z_BUF_ERROR && stream.z.avail_out > 0) rc = Z_OK;  // more input needed
+        if (!stop_after.empty() && produced <= size) {
+            if (auto end = marker_end(out, searched_from, produced, stop_after)) {
+                *stopped = true;
+                if (!out.resize(*end)) return std::unexpected(entry_error("out of memory inflating entry", entry));
+                return out;
+            }
+        }
     }
     if (produced > size) return std::unexpected(entry_error("entry inflates past its declared size", entry));
     if (rc != Z_STREAM_END || produced != size) {
@@ -144,6 +168,12 @@ Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::siz
 }
 
 }  // namespace
+
+std::size_t find_bytes(std::string_view haystack, std::string_view needle, std::size_t from) noexcept {
+    if (from > haystack.size()) return std::string_view::npos;
+    const void* found = memmem(haystack.data() + from, haystack.size() - from, needle.data(), needle.size());
+    return found == nullptr ? std::string_view::npos : static_cast<std::size_t>(static_cast<const char*>(found) - haystack.data());
+}
 
 Result<ZipArchive> ZipArchive::open(std::span<const std::uint8_t> bytes) {
     const auto end = find_end_of_directory(bytes);
@@ -165,8 +195,9 @@ Result<ZipArchive> ZipArchive::open(std::span<const std::uint8_t> bytes) {
         if (!entry) return std::unexpected(package_error("central directory entry damaged"));
         entries.push_back(std::move(*entry));
     }
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const ZipEntry& a, const ZipEntry& b) { return a.name < b.name; });
+    std::sort(entries.begin(), entries.end(), [](const ZipEntry& a, const ZipEntry& b) {
+        return a.name != b.name ? a.name < b.name : a.local_offset < b.local_offset;
+    });
     return ZipArchive(bytes, std::move(entries));
 }
 
@@ -198,7 +229,9 @@ Result<std::span<const std::uint8_t>> ZipArchive::stored_data(const ZipEntry& en
     return *reader.bytes(static_cast<std::size_t>(entry.compressed_size));
 }
 
-Result<ByteBuffer> ZipArchive::read(const ZipEntry& entry) {
+Result<ByteBuffer> ZipArchive::read(const ZipEntry& entry) { return read_prefix(entry, {}); }
+
+Result<ByteBuffer> ZipArchive::read_prefix(const ZipEntry& entry, std::string_view stop_after) {
     if (entry.flags & kFlagEncrypted) return std::unexpected(entry_error("encrypted entry", entry));
     if (entry.size > MAX_ENTRY_BYTES) return std::unexpected(entry_error("entry exceeds 256 MiB", entry));
     if (entry.size >= RATIO_CHECKED_FROM_BYTES && entry.size / std::max<std::uint64_t>(entry.compressed_size, 1) >
@@ -212,17 +245,24 @@ Result<ByteBuffer> ZipArchive::read(const ZipEntry& entry) {
     if (!stored) return std::unexpected(std::move(stored.error()));
     const auto size = static_cast<std::size_t>(entry.size);
     Result<ByteBuffer> data = std::unexpected(entry_error("unsupported compression method", entry));
+    bool stopped = false;
     if (entry.method == kMethodStored) {
         if (stored->size() != size) return std::unexpected(entry_error("stored entry size mismatch", entry));
         ByteBuffer copy;
         if (!copy.assign(*stored)) return std::unexpected(entry_error("out of memory reading entry", entry));
         data = std::move(copy);
     } else if (entry.method == kMethodDeflated) {
-        data = inflate_exactly(*stored, size, entry);
+        data = inflate_exactly(*stored, size, entry, stop_after, &stopped);
     }
     if (!data) return data;
-    if (crc32_z(0, data->data(), data->size()) != entry.crc) return std::unexpected(entry_error("entry CRC mismatch", entry));
-    inflated_total_ += size;
+    inflated_total_ += data->size();
+    if (stopped) return data;  // a prefix: its CRC cannot be checked
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    // (Fuzzing builds skip the check, so mutated stored XML reaches the walk.)
+    if (crc32_z(0, data->data(), data->size()) != entry.crc) {
+        return std::unexpected(entry_error("entry CRC mismatch", entry));
+    }
+#endif
     return data;
 }
 

@@ -35,6 +35,10 @@ inline constexpr std::uint64_t MAX_COMPRESSION_RATIO = 200;
 // Entries below this inflated size cannot do harm whatever their ratio.
 inline constexpr std::uint64_t RATIO_CHECKED_FROM_BYTES = std::uint64_t{1} << 20;  // 1 MiB
 
+// The first `needle` in haystack at or after `from` (glibc's memmem: fast
+// where the needle's first byte is frequent, as '<' and '"' are in XML).
+std::size_t find_bytes(std::string_view haystack, std::string_view needle, std::size_t from = 0) noexcept;
+
 struct ZipEntry {
     std::string name;  // as stored, backslashes turned into '/'
     std::uint16_t flags = 0;
@@ -58,6 +62,11 @@ public:
     // The entry's inflated bytes; every failure is a package error naming it.
     Result<ByteBuffer> read(const ZipEntry& entry);
 
+    // The same, but a deflated entry's inflation stops once `stop_after`
+    // has come out: the bytes up to and including it (unchecked by CRC, as
+    // the rest is never inflated), else the whole entry.
+    Result<ByteBuffer> read_prefix(const ZipEntry& entry, std::string_view stop_after);
+
 private:
     ZipArchive(std::span<const std::uint8_t> bytes, std::vector<ZipEntry> entries) noexcept
         : bytes_(bytes), entries_(std::move(entries)) {}
@@ -65,7 +74,7 @@ private:
     Result<std::span<const std::uint8_t>> stored_data(const ZipEntry& entry) const;
 
     std::span<const std::uint8_t> bytes_;
-    std::vector<ZipEntry> entries_;  // sorted by name; the first of equal names wins
+    std::vector<ZipEntry> entries_;  // sorted by name; of equal names the one stored first wins
     std::size_t inflated_total_ = 0;
 };
 
