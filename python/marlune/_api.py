@@ -111,6 +111,24 @@ def _run(source: Source, images: ImageFolder, collect: bool, **options: Any) -> 
     return run(source, options, collect=collect, folder=folder, link_prefix=link_target(os.path.join(folder, "")))
 
 
+def read(source: Source, **options: Any) -> tuple[str, dict[str, Any]]:
+    """The Markdown and the metadata, as ``parse`` gives them, without
+    collecting the pictures' bytes (for the framework integrations)."""
+    markdown, metadata, _ = _run(source, options.pop("images", None), False, **options)
+    return markdown, metadata_values(metadata)
+
+
+def plain_metadata(metadata: dict[str, Any]) -> dict[str, Any]:
+    """Metadata with times as ISO 8601 strings: serialisable as JSON and
+    accepted by every framework's metadata store."""
+    return {key: value.isoformat() if isinstance(value, datetime) else value for key, value in metadata.items()}
+
+
+def missing_extra(module: str, framework: str, extra: str) -> ImportError:
+    """The error an integration raises when its framework is not installed."""
+    return ImportError(f'{module} needs {framework}: pip install "marlune[{extra}]"')
+
+
 def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, headers: bool = False,
             images: ImageFolder = None) -> str:
     """Converts an HWP 5.0 or HWPX document to Markdown with its table

@@ -11,7 +11,9 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import dataclasses
 import functools
+import importlib.util
 import multiprocessing
 import os
 import re
@@ -60,6 +62,7 @@ class Settings:
     headers: bool = False
     images: str | None = None  # the folder pictures are written under
     front_matter: bool = False
+    base: str = os.curdir  # picture links of standard output are relative to this folder
 
 
 @dataclass(frozen=True)
@@ -85,6 +88,9 @@ def build_parser() -> argparse.ArgumentParser:
                         help="write OUTDIR/<relative path>.md for each document")
     parser.add_argument("-j", "--jobs", type=positive_int, default=os.cpu_count() or 1,
                         help="worker processes (default: the number of CPUs)")
+    parser.add_argument("--dask", metavar="SCHEDULER_ADDRESS",
+                        help="convert on the Dask cluster at this address instead of local processes "
+                             "(the workers must see the files and OUTDIR; needs marlune[dask])")
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
     parser.add_argument("--exact", action="store_true",
                         help="write hwp_to_markdown's exact output (*.hwp only) instead of the faithful conversion")
@@ -198,7 +204,7 @@ def image_folder(job: Job, settings: Settings) -> tuple[str, str]:
     the Markdown goes to standard output."""
     assert settings.images is not None
     folder = os.path.join(settings.images, job.name or Path(job.source).stem)
-    start = os.path.dirname(os.path.abspath(job.target)) if job.target is not None else os.curdir
+    start = os.path.dirname(os.path.abspath(job.target)) if job.target is not None else settings.base
     return folder, link_target(os.path.join(os.path.relpath(folder, start), ""))
 
 
@@ -253,6 +259,34 @@ def run_jobs(jobs: list[Job], workers: int, settings: Settings = Settings()) -> 
         pool.join()
 
 
+class ClusterUnreachable(Exception):
+    """--dask named a scheduler that could not be reached."""
+
+
+def on_cluster(job: Job) -> Job:
+    """A job that any worker runs alike, whatever its current directory."""
+    target = os.path.abspath(job.target) if job.target is not None else None
+    return dataclasses.replace(job, source=os.path.abspath(job.source), target=target)
+
+
+def run_on_dask(jobs: list[Job], address: str, settings: Settings) -> Iterator[Outcome]:
+    """Outcomes in the order of the jobs, converted by the cluster's workers
+    exactly as local workers would (each writes its own -o output)."""
+    from distributed import Client
+
+    settings = dataclasses.replace(settings, base=os.path.abspath(settings.base))
+    if settings.images is not None:
+        settings = dataclasses.replace(settings, images=os.path.abspath(settings.images))
+    try:
+        client = Client(address)
+    except OSError as error:
+        raise ClusterUnreachable(f"cannot reach the Dask scheduler at {address}: {error}") from error
+    with client:
+        futures = client.map(functools.partial(convert, settings), [on_cluster(job) for job in jobs], pure=False)
+        for job, future in zip(jobs, futures):
+            yield dataclasses.replace(future.result(), source=job.source)
+
+
 def progress(total: int, quiet: bool):  # -> tqdm or None
     if quiet or total <= 1 or not sys.stderr.isatty():
         return None
@@ -266,13 +300,15 @@ def _silence_stdout() -> None:
     os.dup2(devnull, sys.stdout.fileno())
 
 
-def convert_all(jobs: list[Job], workers: int, quiet: bool, settings: Settings = Settings()) -> int:
+def convert_all(jobs: list[Job], workers: int, quiet: bool, settings: Settings = Settings(),
+                dask: str | None = None) -> int:
     out = sys.stdout.buffer
     bar = progress(len(jobs), quiet)
     failed = False
     first = True
+    outcomes = run_jobs(jobs, workers, settings) if dask is None else run_on_dask(jobs, dask, settings)
     try:
-        for outcome in run_jobs(jobs, workers, settings):
+        for outcome in outcomes:
             if outcome.error is not None:
                 failed = True
                 message = f"{outcome.source}: {outcome.error}"
@@ -331,11 +367,16 @@ def main(argv: Sequence[str] | None = None) -> int:
                 if os.path.isdir(given):
                     parser.error(f"{given} is a directory: use -o OUTDIR to convert a folder")
         settings = settings_from(args, parser)
+        if args.dask is not None and importlib.util.find_spec("distributed") is None:
+            parser.error('--dask needs Dask: pip install "marlune[dask]"')
         jobs = plan_jobs(args.paths, args.output, document_suffixes(settings))
-        return convert_all(jobs, args.jobs, args.quiet, settings)
+        return convert_all(jobs, args.jobs, args.quiet, settings, args.dask)
     except KeyboardInterrupt:
         print("interrupted", file=sys.stderr)
         return EXIT_INTERRUPTED
+    except ClusterUnreachable as error:
+        print(error, file=sys.stderr)
+        return EXIT_FAILED
     except BrokenPipeError:
         # The reader of --records output went away: not an error of ours.
         _silence_stdout()
