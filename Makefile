@@ -44,11 +44,13 @@ demo: install
 	@$(PY) -c 'import sys, marlune; sys.stdout.write(marlune.hwp_to_markdown(sys.argv[1]) + "\n")' $(SAMPLE)
 
 BENCH_DIR ?= ../shared/corpus
+BENCH_HWPX_DIR ?= ../shared/corpus-hwpx
 bench: install
 	$(VENV)/bin/cmake -S . -B $(BUILD)/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DMARLUNE_BUILD_PYTHON=OFF -DMARLUNE_BUILD_BENCH=ON >/dev/null
-	$(VENV)/bin/cmake --build $(BUILD)/bench --target marlune_floor
-	$(PY) bench/bench.py --floor $(BUILD)/bench/marlune_floor --dir $(BENCH_DIR)
+	$(VENV)/bin/cmake --build $(BUILD)/bench --target marlune_floor marlune_floor_hwpx
+	$(PY) bench/bench.py --floor $(BUILD)/bench/marlune_floor --dir $(BENCH_DIR) \
+	  --hwpx-floor $(BUILD)/bench/marlune_floor_hwpx --hwpx-dir $(BENCH_HWPX_DIR)
 
 # libFuzzer targets (clang from Debian), FUZZ_SECONDS each (default 120).
 FUZZ_CXX ?= clang++-19

@@ -123,6 +123,41 @@ def run_corpus(floor: str, folder: Path, repeats: int) -> None:
     print(f"peak RSS: {peak_rss_bytes() / 2**20:.1f} MiB")
 
 
+def run_hwpx_corpus(floor: str, folder: Path, repeats: int) -> None:
+    """HWPX packages: marlune.convert against the inflate floor of their
+    section parts, per document and per MiB of section XML."""
+    from marlune import convert
+
+    def try_convert(path: str) -> str | None:
+        try:
+            return convert(path)
+        except RuntimeError:
+            return None
+
+    paths = sorted(str(p) for p in folder.rglob("*.hwpx") if p.is_file())
+    rows = []
+    for path in paths:
+        seconds, markdown = best_time(try_convert, path, repeats)
+        if markdown is not None:
+            rows.append((path, seconds))
+    floors = floor_times(floor, [r[0] for r in rows], repeats)
+    total_convert = sum(seconds for _, seconds in rows)
+    total_floor = sum(floor_s for floor_s, _ in floors)
+    total_mib = sum(inflated for _, inflated in floors) / 2**20
+    slowest = sorted(((seconds / floor_s, path, seconds, floor_s) for (path, seconds), (floor_s, _) in
+                      zip(rows, floors) if floor_s > 0), reverse=True)[:5]
+    print()
+    print(f"HWPX: {len(rows)} converted of {len(paths)} packages, {total_mib:.1f} MiB of section XML")
+    print(f"  per document: convert {total_convert / len(rows) * 1e6:,.0f} µs, "
+          f"floor {total_floor / len(rows) * 1e6:,.0f} µs")
+    print(f"  per MiB of section XML: convert {total_convert * 1e3 / total_mib:.2f} ms, "
+          f"floor {total_floor * 1e3 / total_mib:.2f} ms")
+    print(f"  total conversion / total floor: {total_convert * 1e3:.1f} ms / {total_floor * 1e3:.1f} ms "
+          f"= {total_convert / total_floor:.2f}")
+    for ratio, path, seconds, floor_s in slowest:
+        print(f"  {ratio:6.2f}  {seconds * 1e6:8.0f}µs {floor_s * 1e6:8.0f}µs  {os.path.relpath(path, folder)}")
+
+
 def unit_section(unit: int) -> bytes:
     """One unit: 2,000 paragraphs, a 200-row table with nested tables, 50
     click-here fields, 20 equations and 20 pictures."""
@@ -206,6 +241,8 @@ def main() -> None:
     parser.add_argument("--dir", default=str(ROOT.parent / "shared" / "corpus"))
     parser.add_argument("--repeats", type=int, default=5)
     parser.add_argument("--measure", help=argparse.SUPPRESS)
+    parser.add_argument("--hwpx-floor", help="the marlune_floor_hwpx helper")
+    parser.add_argument("--hwpx-dir", default=str(ROOT.parent / "shared" / "corpus-hwpx"))
     args = parser.parse_args()
     if args.measure:
         measure_one(args.measure, args.repeats)
@@ -216,6 +253,8 @@ def main() -> None:
     else:
         print(f"no documents at {folder}; set BENCH_DIR=", file=sys.stderr)
     run_scaling(args.floor, args.repeats)
+    if args.hwpx_floor and Path(args.hwpx_dir).is_dir():
+        run_hwpx_corpus(args.hwpx_floor, Path(args.hwpx_dir), args.repeats)
 
 
 if __name__ == "__main__":

@@ -14,6 +14,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "pytho
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "examples"))
 
 import hwpfixture as hf  # noqa: E402
+import hwpxfixture as xf  # noqa: E402
 import make_sample  # noqa: E402
 
 PARA_TEXTS = [
@@ -44,9 +45,27 @@ SECTIONS = [
 ]
 
 
+def hwpx_packages() -> dict[str, bytes]:
+    body = xf.section(
+        xf.p(xf.run(xf.t("a", xf.TAB, "b", xf.LINE_BREAK, "c", xf.DELETE_BEGIN, "gone", xf.DELETE_END)), shape=1),
+        xf.p(xf.run(xf.field_begin("1", "HYPERLINK", "http\\://a.kr;1;0;0;"), xf.t("link")),
+             xf.run(xf.note("footNote", xf.p("note")), xf.note("header", xf.p("head")))),
+        xf.p(xf.run(xf.t("more"), xf.field_end("1"))),
+        xf.p(xf.table([[xf.cell("a", 0, 0, colspan=2)], [xf.cell("b", 1, 0), xf.cell("c", 1, 1)]], 2, 2, "cap")),
+        xf.p(xf.picture("image1", "photo"), xf.equation("a over b"), xf.run(xf.text_box(xf.p("box")))),
+    )
+    return {
+        "package": xf.package([body], pictures={"image1.png": b"\x89PNG\r\n\x1a\n"}, outline_shapes={1: 0},
+                              metadata={"title": "T", "CreatedDate": "2024-01-02T03:04:05Z"}),
+        "no_spine": xf.package([body, xf.section(xf.p("two"))], spine=False),
+        "backslashes": xf.package([body], backslashes=True),
+        "stored": xf.package([body], stored=True, outline_shapes={1: 2}),
+    }
+
+
 def main() -> None:
     out = Path(sys.argv[1])
-    for target in ("records", "section", "para_text", "document"):
+    for target in ("records", "section", "para_text", "document", "hwpx"):
         (out / target).mkdir(parents=True, exist_ok=True)
     for n, section in enumerate(SECTIONS):
         (out / "records" / f"section{n}").write_bytes(section)
@@ -62,6 +81,8 @@ def main() -> None:
     }
     for name, data in documents.items():
         (out / "document" / name).write_bytes(data)
+    for name, data in hwpx_packages().items():
+        (out / "hwpx" / name).write_bytes(data)
 
 
 if __name__ == "__main__":

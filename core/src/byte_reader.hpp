@@ -47,6 +47,14 @@ public:
         return value;
     }
 
+    std::optional<std::uint64_t> u64() noexcept {
+        if (!has(8)) return std::nullopt;
+        std::uint64_t value = 0;
+        for (std::size_t k = 0; k < 8; ++k) value |= std::uint64_t{bytes_[pos_ + k]} << (8 * k);
+        pos_ += 8;
+        return value;
+    }
+
     // The next count bytes, as a view into the input.
     std::optional<std::span<const std::uint8_t>> bytes(std::size_t count) noexcept {
         if (!has(count)) return std::nullopt;

@@ -56,9 +56,12 @@ HwpError os_error(int errnum) { return HwpError::io(IoErrorInfo::from_os(errnum)
 // The eight bytes every compound file starts with.
 constexpr std::uint8_t kCfbMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
+// The four bytes a zip package (HWPX) starts with: a local file header.
+constexpr std::uint8_t kZipMagic[4] = {'P', 'K', 3, 4};
+
 // Reads the whole file. A file that is not a regular one (a pipe, a device)
-// is read to its end only while it still looks like a compound file, so that
-// an endless device cannot exhaust memory.
+// is read to its end only while it still looks like a compound file or a zip
+// package, so that an endless device cannot exhaust memory.
 Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
     const bool regular = S_ISREG(st.st_mode);
     // One byte beyond the size the file has now: reading it tells the end
@@ -78,7 +81,8 @@ Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
         if (n < 0) return std::unexpected(os_error(errno));
         if (n == 0) break;
         filled += static_cast<std::size_t>(n);
-        if (!regular && filled >= sizeof kCfbMagic && std::memcmp(bytes.data(), kCfbMagic, sizeof kCfbMagic) != 0) {
+        if (!regular && filled >= sizeof kCfbMagic && std::memcmp(bytes.data(), kCfbMagic, sizeof kCfbMagic) != 0 &&
+            std::memcmp(bytes.data(), kZipMagic, sizeof kZipMagic) != 0) {
             break;
         }
     }

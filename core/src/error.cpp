@@ -128,6 +128,7 @@ std::string display_text(const HwpError& error) {
         case HwpErrorKind::InvalidSignature: return "Invalid HWP signature";
         case HwpErrorKind::PasswordProtected: return "Password-protected HWP files are not supported";
         case HwpErrorKind::CompoundFile: return "Compound file error: " + std::string(error.message());
+        case HwpErrorKind::Package: return "Package error: " + std::string(error.message());
         case HwpErrorKind::Parse: break;
     }
     return "Parse error: " + std::string(error.message());

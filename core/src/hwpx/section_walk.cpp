@@ -1,0 +1,342 @@
+// The section walk: OWPML paragraphs (hp:p > hp:run > hp:t and the objects
+// beside the text) to tree blocks. A paragraph's objects (tables, pictures,
+// equations, text boxes) follow it as blocks of their own, in order; notes
+// leave a reference where they stand; fields may open in one paragraph and
+// close in a later one.
+#include "hwpx/section_walk.hpp"
+
+#include <algorithm>
+
+#include "hwpx/xml_part.hpp"
+
+namespace marlune {
+
+namespace {
+
+bool is_element(pugi::xml_node node) noexcept { return node.type() == pugi::node_element; }
+
+std::uint32_t attribute_u32(pugi::xml_node node, const char* name, std::uint32_t fallback) {
+    const pugi::xml_attribute attribute = node.attribute(name);
+    return attribute ? attribute.as_uint(fallback) : fallback;
+}
+
+// The branch of an hp:switch a reader takes: the first hp:case (the
+// current form of the object), else hp:default (its older stand-in).
+pugi::xml_node chosen_branch(pugi::xml_node choice) {
+    pugi::xml_node case_branch = child_named(choice, "case");
+    return case_branch ? case_branch : child_named(choice, "default");
+}
+
+tree::CaptionSide caption_side(pugi::xml_node caption) {
+    const std::string_view side = caption.attribute("side").value();
+    if (side == "LEFT") return tree::CaptionSide::Left;
+    if (side == "RIGHT") return tree::CaptionSide::Right;
+    if (side == "TOP") return tree::CaptionSide::Top;
+    return tree::CaptionSide::Bottom;
+}
+
+// A hyperlink's target from its parameters: "Path" when given, else the
+// command up to its first unescaped ';' or '|', with "\:" style escapes
+// undone ("http\://a.kr|tip;1;0;0;" is http://a.kr).
+std::string link_target(pugi::xml_node field) {
+    std::string_view command;
+    for (pugi::xml_node param : child_named(field, "parameters").children()) {
+        const std::string_view name = param.attribute("name").value();
+        if (name == "Path" && *param.text().get() != '\0') return param.text().get();
+        if (name == "Command") command = param.text().get();
+    }
+    std::string target;
+    for (std::size_t k = 0; k < command.size(); ++k) {
+        if (command[k] == '\\' && k + 1 < command.size()) {
+            target += command[++k];
+        } else if (command[k] == ';' || command[k] == '|') {
+            break;
+        } else {
+            target += command[k];
+        }
+    }
+    return target;
+}
+
+// Whether the cells tile the rows x columns grid exactly, each slot covered once.
+bool cells_tile_grid(const tree::Table& table) {
+    const std::uint64_t slots = std::uint64_t{table.rows} * table.columns;
+    if (slots == 0 || slots > MAX_TABLE_GRID_SLOTS) return false;
+    std::vector<bool> covered(static_cast<std::size_t>(slots), false);
+    for (const tree::Cell& cell : table.cells) {
+        if (cell.row_span == 0 || cell.column_span == 0 || cell.row >= table.rows || cell.column >= table.columns ||
+            cell.row_span > table.rows - cell.row || cell.column_span > table.columns - cell.column) {
+            return false;
+        }
+        for (std::uint32_t r = cell.row; r < cell.row + cell.row_span; ++r) {
+            for (std::uint32_t c = cell.column; c < cell.column + cell.column_span; ++c) {
+                const std::size_t slot = std::size_t{r} * table.columns + c;
+                if (covered[slot]) return false;
+                covered[slot] = true;
+            }
+        }
+    }
+    return std::all_of(covered.begin(), covered.end(), [](bool slot) { return slot; });
+}
+
+}  // namespace
+
+void SectionWalker::walk_section(pugi::xml_node section) {
+    fields_.clear();
+    link_target_ = nullptr;
+    deleting_ = false;
+    walk_blocks(section, document_.body, 0);
+}
+
+std::vector<tree::Block> SectionWalker::walk_list(pugi::xml_node node) {
+    std::vector<tree::Block> blocks;
+    walk_blocks(node, blocks, 0);
+    return blocks;
+}
+
+// Paragraphs under node, and under its sub-lists and memo groups, in order.
+void SectionWalker::walk_blocks(pugi::xml_node node, std::vector<tree::Block>& out, int depth) {
+    if (depth > MAX_XML_NESTING) return;
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (!is_element(child)) continue;
+        const std::string_view name = local_name(child);
+        if (name == "p") walk_paragraph(child, out, depth + 1);
+        else if (name == "subList" || name == "paraList" || name == "memogroup" || name == "memo") {
+            walk_blocks(child, out, depth + 1);
+        }
+    }
+}
+
+void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tree::Block>& out, int depth) {
+    tree::Paragraph paragraph;
+    if (setup_.headings != nullptr) {
+        const auto heading = setup_.headings->find(attribute_u32(paragraph_node, "paraPrIDRef", UINT32_MAX));
+        if (heading != setup_.headings->end()) paragraph.heading = heading->second;
+    }
+    link_run_open_ = false;
+    std::vector<tree::Block> after;
+    for (pugi::xml_node run = paragraph_node.first_child(); run; run = run.next_sibling()) {
+        if (is_element(run) && local_name(run) == "run") {
+            for (pugi::xml_node item = run.first_child(); item; item = item.next_sibling()) {
+                if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
+            }
+        }
+    }
+    link_run_open_ = false;
+    if (!paragraph.inlines.empty()) out.push_back(tree::Block{std::move(paragraph)});
+    std::move(after.begin(), after.end(), std::back_inserter(out));
+}
+
+// One element of a run, or of an object inside a run.
+void SectionWalker::walk_inline(pugi::xml_node node, tree::Paragraph& paragraph, std::vector<tree::Block>& after,
+                                int depth) {
+    if (depth > MAX_XML_NESTING) return;
+    const std::string_view name = local_name(node);
+    if (name == "t") {
+        walk_text(node, paragraph);
+    } else if (name == "ctrl") {
+        for (pugi::xml_node item = node.first_child(); item; item = item.next_sibling()) {
+            if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
+        }
+    } else if (name == "fieldBegin") {
+        begin_field(node);
+        // A memo keeps its text in the field; like a hidden comment it is
+        // a note on the text where it stands.
+        if (child_named(node, "subList") && !deleting_) walk_note(node, tree::NoteKind::Footnote, paragraph, depth + 1);
+    } else if (name == "fieldEnd") {
+        end_field(node);
+    } else if (name == "footNote" || name == "endNote") {
+        if (!deleting_) walk_note(node, name == "footNote" ? tree::NoteKind::Footnote : tree::NoteKind::Endnote,
+                                  paragraph, depth + 1);
+    } else if (name == "header" || name == "footer") {
+        auto& list = name == "header" ? document_.headers : document_.footers;
+        std::vector<tree::Block> blocks;
+        walk_blocks(node, blocks, depth + 1);
+        list.push_back(std::move(blocks));
+    } else if (name == "tbl") {
+        after.push_back(tree::Block{walk_table(node, depth + 1)});
+    } else if (name == "pic") {
+        after.push_back(tree::Block{walk_picture(node, depth + 1)});
+    } else if (name == "equation") {
+        after.push_back(tree::Block{tree::Equation{child_named(node, "script").text().get()}});
+    } else if (name == "switch") {
+        for (pugi::xml_node item = chosen_branch(node).first_child(); item; item = item.next_sibling()) {
+            if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
+        }
+    } else if (name == "dutmal") {
+        append_text(paragraph, child_named(node, "mainText").text().get());
+    } else if (name == "textart") {
+        if (const std::string_view text = node.attribute("text").value(); !text.empty()) {
+            tree::Paragraph art;
+            art.inlines.push_back(tree::Text{std::string(text)});
+            after.push_back(tree::Block{std::move(art)});
+        }
+    } else if (name == "hiddenComment") {
+        if (!deleting_) walk_note(node, tree::NoteKind::Footnote, paragraph, depth + 1);
+    } else if (name == "subList" || name == "drawText" || name == "caption") {
+        // Text boxes and captions of drawing objects.
+        walk_blocks(node, after, depth + 1);
+    } else if (name == "container" || name == "rect" || name == "ellipse" || name == "arc" || name == "polygon" ||
+               name == "curve" || name == "line" || name == "connectLine" || name == "ole") {
+        // Drawing objects and groups of them: their text boxes and captions.
+        for (pugi::xml_node item = node.first_child(); item; item = item.next_sibling()) {
+            if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
+        }
+    }
+}
+
+// Text with its inline marks: tabs, line breaks and fixed spaces are empty
+// elements whose tails carry the text that follows; deleted text of tracked
+// changes lies between deleteBegin and deleteEnd.
+void SectionWalker::walk_text(pugi::xml_node text, tree::Paragraph& paragraph) {
+    for (pugi::xml_node item = text.first_child(); item; item = item.next_sibling()) {
+        if (item.type() == pugi::node_pcdata || item.type() == pugi::node_cdata) {
+            append_text(paragraph, item.value());
+            continue;
+        }
+        if (!is_element(item)) continue;
+        const std::string_view name = local_name(item);
+        if (name == "tab") append_text(paragraph, "\t");
+        else if (name == "lineBreak") append_text(paragraph, "\n");
+        else if (name == "nbSpace" || name == "fwSpace") append_text(paragraph, " ");
+        else if (name == "deleteBegin") deleting_ = true;
+        else if (name == "deleteEnd") deleting_ = false;
+    }
+}
+
+void SectionWalker::append_text(tree::Paragraph& paragraph, std::string_view text) {
+    if (deleting_ || text.empty()) return;
+    if (link_target_ != nullptr) {
+        if (!link_run_open_) {
+            paragraph.inlines.push_back(tree::Link{{}, *link_target_});
+            link_run_open_ = true;
+        }
+        std::get<tree::Link>(paragraph.inlines.back()).text += text;
+        return;
+    }
+    if (paragraph.inlines.empty() || !std::holds_alternative<tree::Text>(paragraph.inlines.back())) {
+        paragraph.inlines.push_back(tree::Text{});
+    }
+    std::get<tree::Text>(paragraph.inlines.back()).text += text;
+}
+
+void SectionWalker::begin_field(pugi::xml_node field) {
+    if (fields_.size() >= MAX_OPEN_FIELDS) return;
+    OpenField open{field.attribute("id").value(), std::string_view(field.attribute("type").value()) == "HYPERLINK",
+                   {}};
+    if (open.hyperlink) open.target = link_target(field);
+    fields_.push_back(std::move(open));
+    if (fields_.back().hyperlink) {
+        link_target_ = &fields_.back().target;
+        link_run_open_ = false;
+    }
+}
+
+void SectionWalker::end_field(pugi::xml_node field) {
+    const std::string_view begin_id = field.attribute("beginIDRef").value();
+    const auto open = std::find_if(fields_.rbegin(), fields_.rend(),
+                                   [begin_id](const OpenField& f) { return f.id == begin_id; });
+    if (open == fields_.rend()) return;
+    fields_.erase(std::next(open).base());
+    link_target_ = nullptr;
+    for (auto it = fields_.rbegin(); it != fields_.rend() && link_target_ == nullptr; ++it) {
+        if (it->hyperlink) link_target_ = &it->target;
+    }
+    link_run_open_ = false;
+}
+
+// A note's reference goes where it stands; its paragraphs go to the note.
+void SectionWalker::walk_note(pugi::xml_node note, tree::NoteKind kind, tree::Paragraph& paragraph, int depth) {
+    const auto index = static_cast<std::uint32_t>(document_.notes.size());
+    document_.notes.push_back(tree::Note{kind, {}});
+    paragraph.inlines.emplace_back(std::in_place_type<tree::NoteRef>, index);
+    // The note's own paragraphs may add notes: its blocks are filled in
+    // once they are walked, the list having grown meanwhile.
+    std::vector<tree::Block> blocks;
+    walk_blocks(note, blocks, depth + 1);
+    document_.notes[index].blocks = std::move(blocks);
+    link_run_open_ = false;
+}
+
+tree::Table SectionWalker::walk_table(pugi::xml_node table_node, int depth) {
+    tree::Table table;
+    table.rows = attribute_u32(table_node, "rowCnt", 0);
+    table.columns = attribute_u32(table_node, "colCnt", 0);
+    std::uint32_t row_index = 0;
+    std::uint32_t widest_row = 0;
+    for (pugi::xml_node child = table_node.first_child(); child; child = child.next_sibling()) {
+        if (!is_element(child)) continue;
+        const std::string_view name = local_name(child);
+        if (name == "caption") {
+            table.caption_side = caption_side(child);
+            walk_blocks(child, table.caption, depth + 1);
+            continue;
+        }
+        if (name != "tr") continue;
+        std::uint32_t column_index = 0;
+        for (pugi::xml_node cell_node = child.first_child(); cell_node; cell_node = cell_node.next_sibling()) {
+            if (!is_element(cell_node) || local_name(cell_node) != "tc") continue;
+            const pugi::xml_node address = child_named(cell_node, "cellAddr");
+            const pugi::xml_node span = child_named(cell_node, "cellSpan");
+            tree::Cell cell{attribute_u32(address, "rowAddr", row_index), attribute_u32(address, "colAddr", column_index),
+                            attribute_u32(span, "rowSpan", 1), attribute_u32(span, "colSpan", 1), {}};
+            walk_blocks(cell_node, cell.blocks, depth + 1);
+            table.cells.push_back(std::move(cell));
+            ++column_index;
+        }
+        widest_row = std::max(widest_row, column_index);
+        ++row_index;
+    }
+    if (!cells_tile_grid(table)) {
+        // Record order: each hp:tr a row, its cells left to right.
+        table.by_address = false;
+        table.rows = row_index;
+        table.columns = widest_row;
+        std::uint32_t r = 0, c = 0;
+        std::size_t k = 0;
+        for (pugi::xml_node child : table_node.children()) {
+            if (local_name(child) != "tr") continue;
+            c = 0;
+            for (pugi::xml_node cell_node : child.children()) {
+                if (local_name(cell_node) != "tc" || k >= table.cells.size()) continue;
+                tree::Cell& cell = table.cells[k++];
+                cell.row = r;
+                cell.column = c++;
+                cell.row_span = cell.column_span = 1;
+            }
+            ++r;
+        }
+    }
+    return table;
+}
+
+tree::Image SectionWalker::walk_picture(pugi::xml_node picture, int depth) {
+    tree::Image image;
+    const pugi::xml_node img = child_named(picture, "img");
+    if (setup_.picture_name) image.name = setup_.picture_name(img.attribute("binaryItemIDRef").value());
+    image.caption = caption_text(child_named(picture, "caption"), depth + 1);
+    return image;
+}
+
+// A caption's paragraphs as one line of text.
+std::string SectionWalker::caption_text(pugi::xml_node caption, int depth) {
+    std::string text;
+    if (!caption) return text;
+    std::vector<tree::Block> blocks;
+    walk_blocks(caption, blocks, depth + 1);
+    for (const tree::Block& block : blocks) {
+        const auto* paragraph = std::get_if<tree::Paragraph>(&block.node);
+        if (paragraph == nullptr) continue;
+        for (const tree::Inline& item : paragraph->inlines) {
+            const std::string* piece = nullptr;
+            if (const auto* run = std::get_if<tree::Text>(&item)) piece = &run->text;
+            else if (const auto* link = std::get_if<tree::Link>(&item)) piece = &link->text;
+            if (piece == nullptr) continue;
+            if (!text.empty()) text += ' ';
+            text += *piece;
+        }
+    }
+    return text;
+}
+
+}  // namespace marlune

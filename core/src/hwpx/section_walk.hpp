@@ -1,0 +1,78 @@
+// The walk of an HWPX section part (and of master pages) into the document
+// tree: paragraphs and their runs, tables by cell address, pictures,
+// equations, fields, notes, headers, footers and text boxes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "marlune/tree.hpp"
+
+namespace marlune {
+
+// XML nesting the walk follows (paragraph in cell in table in text box ...);
+// deeper content is left out, so a crafted part cannot exhaust the stack.
+inline constexpr int MAX_XML_NESTING = 96;
+
+// Fields open at once: real documents nest two or three; more begin markers
+// than this without their ends are ignored.
+inline constexpr std::size_t MAX_OPEN_FIELDS = 64;
+
+// Grid slots of a table whose cells are checked for tiling, one flag each;
+// beyond it (no real table comes near) the cells are placed in record order.
+inline constexpr std::uint64_t MAX_TABLE_GRID_SLOTS = std::uint64_t{1} << 20;
+
+struct WalkSetup {
+    // Heading level (1..6) of each outline paragraph shape, by shape id.
+    const std::unordered_map<std::uint32_t, std::uint8_t>* headings = nullptr;
+    // The binary item's name as stored under BinData/ ("image1.png") for
+    // a picture's item id; empty when unknown. Called once per picture.
+    std::function<std::string(std::string_view item_id)> picture_name;
+};
+
+class SectionWalker {
+public:
+    SectionWalker(tree::Document& document, WalkSetup setup) : document_(document), setup_(std::move(setup)) {}
+
+    // Appends the section's blocks to the body; notes, headers and footers
+    // to their lists.
+    void walk_section(pugi::xml_node section);
+
+    // The paragraphs under node (a master page, a sub-list) as blocks.
+    std::vector<tree::Block> walk_list(pugi::xml_node node);
+
+private:
+    struct OpenField {
+        std::string id;
+        bool hyperlink = false;
+        std::string target;
+    };
+
+    void walk_blocks(pugi::xml_node node, std::vector<tree::Block>& out, int depth);
+    void walk_paragraph(pugi::xml_node paragraph, std::vector<tree::Block>& out, int depth);
+    void walk_inline(pugi::xml_node node, tree::Paragraph& paragraph, std::vector<tree::Block>& after, int depth);
+    void walk_text(pugi::xml_node text, tree::Paragraph& paragraph);
+    void walk_note(pugi::xml_node note, tree::NoteKind kind, tree::Paragraph& paragraph, int depth);
+    tree::Table walk_table(pugi::xml_node table, int depth);
+    tree::Image walk_picture(pugi::xml_node picture, int depth);
+    std::string caption_text(pugi::xml_node caption, int depth);
+
+    void append_text(tree::Paragraph& paragraph, std::string_view text);
+    void begin_field(pugi::xml_node field);
+    void end_field(pugi::xml_node field);
+
+    tree::Document& document_;
+    WalkSetup setup_;
+    std::vector<OpenField> fields_;
+    const std::string* link_target_ = nullptr;  // the innermost open hyperlink's target
+    bool link_run_open_ = false;                 // the paragraph's last inline is that link's run
+    bool deleting_ = false;                      // inside text deleted under change tracking
+};
+
+}  // namespace marlune

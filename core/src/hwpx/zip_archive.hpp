@@ -1,0 +1,81 @@
+// A zip archive read from its central directory: entry names, sizes and
+// offsets as the directory states them, each entry inflated on request with
+// its local header cross-checked, its declared size enforced and its CRC
+// checked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "marlune/document.hpp"
+#include "marlune/error.hpp"
+
+namespace marlune {
+
+// Real packages hold a few dozen parts and at most a few hundred pictures; a
+// directory claiming more is not a document's.
+inline constexpr std::size_t MAX_ZIP_ENTRIES = 16384;
+
+// One part may not inflate past what one HWP 5.0 section may.
+inline constexpr std::size_t MAX_ENTRY_BYTES = MAX_SECTION_BYTES;
+
+// All parts read for one document together: four sections at the cap.
+inline constexpr std::size_t MAX_PACKAGE_INFLATED_BYTES = std::size_t{1} << 30;  // 1 GiB
+
+// Real parts compress at most about 65:1 (XML, previews); deflate's ceiling
+// is about 1032:1, reached only by long runs of one byte, so a large entry
+// declaring more than this ratio is a bomb and is refused before anything is
+// allocated for it.
+inline constexpr std::uint64_t MAX_COMPRESSION_RATIO = 200;
+
+// Entries below this inflated size cannot do harm whatever their ratio.
+inline constexpr std::uint64_t RATIO_CHECKED_FROM_BYTES = std::uint64_t{1} << 20;  // 1 MiB
+
+// The first `needle` in haystack at or after `from` (glibc's memmem: fast
+// where the needle's first byte is frequent, as '<' and '"' are in XML).
+std::size_t find_bytes(std::string_view haystack, std::string_view needle, std::size_t from = 0) noexcept;
+
+struct ZipEntry {
+    std::string name;  // as stored, backslashes turned into '/'
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint32_t crc = 0;
+    std::uint64_t compressed_size = 0;
+    std::uint64_t size = 0;
+    std::uint64_t local_offset = 0;
+};
+
+class ZipArchive {
+public:
+    // Reads the central directory of the archive held in bytes, which must
+    // outlive the archive.
+    static Result<ZipArchive> open(std::span<const std::uint8_t> bytes);
+
+    // The entry of that name, or null.
+    const ZipEntry* find(std::string_view name) const noexcept;
+    const std::vector<ZipEntry>& entries() const noexcept { return entries_; }
+
+    // The entry's inflated bytes; every failure is a package error naming it.
+    Result<ByteBuffer> read(const ZipEntry& entry);
+
+    // The same, but a deflated entry's inflation stops once `stop_after`
+    // has come out: the bytes up to and including it (unchecked by CRC, as
+    // the rest is never inflated), else the whole entry.
+    Result<ByteBuffer> read_prefix(const ZipEntry& entry, std::string_view stop_after);
+
+private:
+    ZipArchive(std::span<const std::uint8_t> bytes, std::vector<ZipEntry> entries) noexcept
+        : bytes_(bytes), entries_(std::move(entries)) {}
+
+    Result<std::span<const std::uint8_t>> stored_data(const ZipEntry& entry) const;
+
+    std::span<const std::uint8_t> bytes_;
+    std::vector<ZipEntry> entries_;  // sorted by name; of equal names the one stored first wins
+    std::size_t inflated_total_ = 0;
+};
+
+}  // namespace marlune

@@ -1,0 +1,140 @@
+"""HWPX packages through marlune.convert and marlune.parse: text, tables,
+fields, pictures, the reading order of sections, entry names, and packages
+that are damaged, hostile or encrypted."""
+
+from __future__ import annotations
+
+import subprocess
+import sys
+import time
+import zlib
+from datetime import datetime, timezone
+from pathlib import Path
+
+import pytest
+
+import hwpxfixture as xf
+import marlune
+
+PNG = b"\x89PNG\r\n\x1a\n" + bytes(16)
+CORPUS_HWPX = Path(__file__).resolve().parents[2].parent / "shared" / "corpus-hwpx"
+
+
+def convert(*paragraphs: str, **options) -> str:
+    return marlune.convert(xf.package([xf.section(*paragraphs)]), **options)
+
+
+@pytest.mark.parametrize("parts, expected", [
+    (["a", xf.TAB, "b"], "a\tb"),
+    (["line", xf.LINE_BREAK, "next"], "line\nnext"),
+    (["a", xf.NBSPACE, "b", xf.FWSPACE, "c"], "a b c"),
+    (["kept ", xf.DELETE_BEGIN, "deleted", xf.DELETE_END, "tail"], "kept tail"),
+    (["<개정 2015.12.31.> & 끝"], "<개정 2015.12.31.> & 끝"),
+    (["  spaced  ", xf.TAB], "spaced"),
+], ids=["tab", "line-break", "fixed-spaces", "deleted-text", "escapes", "whitespace"])
+def test_text_with_inline_elements(parts, expected):
+    assert expected in convert(xf.p(xf.run(xf.t(*parts))))
+
+
+def test_deleted_text_spanning_paragraphs_is_left_out():
+    out = convert(xf.p(xf.run(xf.t("a", xf.DELETE_BEGIN, "x"))), xf.p(xf.run(xf.t("y", xf.DELETE_END, "b"))))
+    assert "x" not in out and "y" not in out and "a" in out and "b" in out
+
+
+def test_tables_with_spans_and_nesting_keep_every_cell():
+    inner = xf.table([[xf.cell("안쪽", 0, 0), xf.cell("표", 0, 1)]], 1, 2)
+    outer = xf.table([[xf.cell("병합", 0, 0, colspan=2)],
+                      [xf.cell(xf.p(inner), 1, 0), xf.cell("끝", 1, 1)]], 2, 2, caption="표 1")
+    out = convert(xf.p(outer))
+    assert [word for word in ("병합", "안쪽", "표", "끝") if word in out] == ["병합", "안쪽", "표", "끝"]
+
+
+@pytest.mark.parametrize("kind, command, shown", [
+    ("CLICK_HERE", "Clickhere:set:10:Direction:wstring:4:안내문 ", "입력값"),
+    ("HYPERLINK", "http\\://a.kr;1;0;0;", "입력값"),
+])
+def test_fields_across_paragraphs_show_their_text_only(kind, command, shown):
+    out = convert(xf.p(xf.run(xf.t("앞 "), xf.field_begin("7", kind, command), xf.t(shown))),
+                  xf.p(xf.run(xf.t("둘째"), xf.field_end("7"), xf.t(" 뒤"))))
+    assert shown in out and "둘째" in out and "Clickhere" not in out and "a.kr" not in out.split("](")[0]
+
+
+def test_notes_headers_and_text_boxes_reach_the_tree():
+    out = marlune.convert(xf.package([xf.section(
+        xf.p(xf.run(xf.t("본문"), xf.note("footNote", xf.p("각주")), xf.text_box(xf.p("글상자")))))]))
+    assert "본문" in out and "글상자" in out
+
+
+def test_pictures_by_binary_item_with_bytes_and_media_type():
+    data = xf.package([xf.section(xf.p(xf.picture("image1", "사진")), xf.p(xf.picture("missing")))],
+                      pictures={"image1.png": PNG})
+    document = marlune.parse(data)
+    assert "![사진](image1.png)" in document.markdown
+    assert [(i.name, i.media_type, i.data) for i in document.images] == [("image1.png", "image/png", PNG)]
+
+
+def test_metadata_from_the_content_index():
+    metadata = marlune.parse(xf.package([xf.section(xf.p("x"))], metadata={
+        "title": "제목", "creator": "작성자", "description": "설명", "lastsaveby": "저장자", "keyword": "",
+        "CreatedDate": "2024-01-02T03:04:05Z", "ModifiedDate": "2024-01-02T12:04:05+09:00"})).metadata
+    assert metadata == {"title": "제목", "author": "작성자", "comments": "설명", "last_saved_by": "저장자",
+                        "created": datetime(2024, 1, 2, 3, 4, 5, tzinfo=timezone.utc),
+                        "modified": datetime(2024, 1, 2, 3, 4, 5, tzinfo=timezone.utc),
+                        "sections": 1, "version": "5.1.0.1", "format": "hwpx"}
+
+
+@pytest.mark.parametrize("options", [{"spine": False}, {"backslashes": True}], ids=["empty-spine", "backslashes"])
+def test_sections_found_in_number_order(options):
+    sections = [xf.section(xf.p(f"구역{n}")) for n in range(12)]
+    out = marlune.convert(xf.package(sections, **options))
+    assert [line for line in out.split("\n\n")] == [f"구역{n}" for n in range(12)]
+
+
+def test_xml_entity_bomb_is_not_expanded():
+    bomb = ('<?xml version="1.0"?><!DOCTYPE hs:sec [<!ENTITY a "aaaaaaaaaa">'
+            + "".join(f'<!ENTITY {c} "{("&" + p + ";") * 10}">' for p, c in zip("abcdefgh", "bcdefghi"))
+            + "]>" + xf.section(xf.p("&i;")).removeprefix(xf.DECLARATION))
+    started = time.monotonic()
+    out = marlune.convert(xf.package([bomb]))
+    assert len(out) < 100 and "aaaa" not in out and time.monotonic() - started < 2
+
+
+def package_with_section_bytes(section: bytes) -> bytes:
+    return xf.package([xf.section(xf.p("x"))], extra={"Contents/section0.xml": section})
+
+
+@pytest.mark.parametrize("data, message", [
+    (package_with_section_bytes(b" " * (4 << 20)),
+     "Package error: entry compression ratio above 200:1: Contents/section0.xml"),
+    (xf.patch_directory(xf.package([xf.section(xf.p("긴 본문" * 50))]), "Contents/section0.xml", size=100),
+     "Package error: entry inflates past its declared size: Contents/section0.xml"),
+    (xf.patch_directory(xf.package([xf.section(xf.p("x"))]), "Contents/section0.xml", crc=1),
+     "Package error: entry CRC mismatch: Contents/section0.xml"),
+    (xf.patch_directory(xf.package([xf.section(xf.p("x"))]), "Contents/section0.xml", size=300 << 20),
+     "Package error: entry exceeds 256 MiB: Contents/section0.xml"),
+    (xf.package([xf.section(xf.p("x"))], encrypted=True), "Password-protected HWP files are not supported"),
+    (xf.zip_entries({"word/document.xml": "<w/>"}), "Package error: not an HWPX package (no content index or sections)"),
+    (b"PK\x03\x04" + bytes(40), "Package error: not a zip archive (no end of central directory)"),
+    (package_with_section_bytes(b"<hs:sec><hp:p>"), "Parse error: malformed XML"),
+], ids=["zip-bomb", "lying-size", "crc", "over-cap", "encrypted", "not-hwpx", "no-directory", "malformed-xml"])
+def test_damaged_and_hostile_packages_raise_clear_errors(data, message):
+    with pytest.raises(RuntimeError) as error:
+        marlune.convert(data)
+    assert str(error.value).startswith(message)
+
+
+def test_package_read_from_a_pipe():
+    data = xf.package([xf.section(xf.p("파이프"))])
+    script = "import sys, marlune; sys.stdout.write(marlune.convert('/dev/stdin'))"
+    done = subprocess.run([sys.executable, "-c", script], input=data, capture_output=True, check=True)
+    assert done.stdout.decode() == "파이프"
+
+
+@pytest.mark.skipif(not CORPUS_HWPX.is_dir(), reason="shared HWPX corpus absent")
+def test_corpus_packages_convert_or_raise(capfd):
+    for path in sorted(CORPUS_HWPX.rglob("*.hwpx")):
+        try:
+            marlune.convert(path, headers=True)
+        except RuntimeError as error:
+            assert str(error).startswith(("Password-protected", "Package error", "Parse error")), path
+    assert capfd.readouterr().err == ""
