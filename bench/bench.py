@@ -3,10 +3,12 @@
     python bench/bench.py --floor build/bench/marlune_floor [--dir DIR] [--repeats 5]
 
 Per document: file size, inflated section bytes, output characters, best time
-of hwp_to_markdown, best time of the floor (open the container, read and
-inflate every section: what any converter must do) and their ratio. Then the
-totals, and a scaling run over synthetic documents of 1, 4, 16 and 64 units,
-each converted in a fresh process so that its peak RSS is its own.
+of hwp_to_markdown, best time of the floor (zlib inflating the stored sections
+already in memory: what any converter must do) and their ratio. Then the
+totals, the median and slowest tenth of the per-document ratios, a scaling
+run over synthetic documents of 1, 4, 16 and 64 units and a record-heavy
+document (a section of 64 MiB of empty records), each converted in a fresh
+process so that its peak RSS is its own.
 """
 
 from __future__ import annotations
@@ -93,6 +95,12 @@ def run_corpus(floor: str, folder: Path, repeats: int) -> None:
           f"{total_inflated / 1e6 / total_convert:,.1f} MB/s of inflated section data")
     print(f"total conversion / total floor: {total_convert * 1e3:.1f} ms / {total_floor * 1e3:.1f} ms "
           f"= {total_convert / total_floor:.2f}")
+    ratios = sorted(seconds / floor_s for (_, _, _, seconds), (floor_s, _) in zip(rows, floors) if floor_s > 0)
+    if ratios:
+        tenth = ratios[len(ratios) * 9 // 10:]
+        print(f"per-document ratio over {len(ratios)} compressed documents: median {ratios[len(ratios) // 2]:.2f}, "
+              f"90th percentile {tenth[0]:.2f}, slowest tenth mean {sum(tenth) / len(tenth):.2f}, "
+              f"worst {ratios[-1]:.2f}")
     print(f"peak RSS: {peak_rss_bytes() / 2**20:.1f} MiB")
 
 
@@ -173,6 +181,22 @@ def run_scaling(floor: str, repeats: int) -> None:
         print(f"time per MB at {SCALES[-1]} units / at 1 unit: {per_mb / per_mb_one:.2f}")
 
 
+def run_record_heavy(repeats: int) -> None:
+    """A small file whose one section inflates to 64 MiB of empty records
+    (16 M four-byte headers): the record list, not the text, sets the peak."""
+    import hwpfixture as hf
+
+    with tempfile.TemporaryDirectory() as tmp:
+        path = Path(tmp) / "records64.hwp"
+        path.write_bytes(hf.hwp_document([bytes(64 << 20)]))
+        line = subprocess.run([sys.executable, __file__, "--measure", str(path), "--repeats", str(repeats)],
+                              check=True, capture_output=True, text=True).stdout.split()
+        seconds, peak = float(line[0]), int(line[4])
+        print()
+        print(f"record-heavy: {path.stat().st_size / 1024:.0f} KB file, 64 MiB of empty records: "
+              f"{seconds * 1e3:.0f} ms, peak RSS {peak / 2**20:.0f} MiB")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--floor", help="the marlune_floor helper")
@@ -189,6 +213,7 @@ def main() -> None:
     else:
         print(f"no documents at {folder}; set BENCH_DIR=", file=sys.stderr)
     run_scaling(args.floor, args.repeats)
+    run_record_heavy(1)
 
 
 if __name__ == "__main__":
