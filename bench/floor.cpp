@@ -71,14 +71,17 @@ int main(int argc, char** argv) {
         auto sections = stored_sections(argv[k], compressed);
         std::int64_t best = std::numeric_limits<std::int64_t>::max();
         std::int64_t inflated = 0;
-        for (const auto& section : sections) inflated += static_cast<std::int64_t>(compressed ? section.inflated.size() : section.stored.size());
+        for (const auto& section : sections) {
+            inflated += static_cast<std::int64_t>(compressed ? section.inflated.size() : section.stored.size());
+        }
         for (int r = 0; r < repeats; ++r) {
             const auto start = std::chrono::steady_clock::now();
             if (compressed) inflate_all(sections);
             const auto elapsed = std::chrono::steady_clock::now() - start;
             best = std::min<std::int64_t>(best, std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
         }
-        std::printf("%lld %lld %d\n", static_cast<long long>(best), static_cast<long long>(inflated), compressed ? 1 : 0);
+        std::printf("%lld %lld %d\n", static_cast<long long>(best), static_cast<long long>(inflated),
+                    compressed ? 1 : 0);
     }
     return 0;
 }

@@ -4,7 +4,7 @@
 
 OUTDIR/<target>/ receives one file per seed: record streams for the record
 and section targets, PARA_TEXT payloads for the paragraph-text target and
-whole documents for the document target.
+whole documents for the document and compound_file targets.
 """
 
 import sys

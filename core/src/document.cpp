@@ -81,9 +81,8 @@ Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
         if (n < 0) return std::unexpected(os_error(errno));
         if (n == 0) break;
         filled += static_cast<std::size_t>(n);
-        if (!regular && filled >= sizeof COMPOUND_FILE_MAGIC && std::memcmp(bytes.data(), COMPOUND_FILE_MAGIC, sizeof COMPOUND_FILE_MAGIC) != 0) {
-            break;
-        }
+        const std::span<const std::uint8_t> read(bytes.data(), filled);
+        if (!regular && filled >= sizeof COMPOUND_FILE_MAGIC && !starts_like_compound_file(read)) break;
     }
     if (!bytes.resize(filled)) return std::unexpected(os_error(ENOMEM));
     return bytes;
@@ -161,7 +160,8 @@ Result<Document> open_document(std::string_view path) {
             file->fd = UniqueFd();
             auto reader = CompoundFile::open(mapping.bytes());
             if (!reader) return std::unexpected(std::move(reader.error()));
-            return Document(std::make_unique<Document::Container>(ByteBuffer(), std::move(mapping), std::move(*reader)));
+            return Document(
+                std::make_unique<Document::Container>(ByteBuffer(), std::move(mapping), std::move(*reader)));
         }
     }
     auto bytes = read_whole_file(file->fd.get(), file->st);

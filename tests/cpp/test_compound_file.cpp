@@ -47,7 +47,9 @@ Bytes compound_file(const std::vector<TestEntry>& entries) {
 
     Bytes fat;
     for (std::uint32_t s = 0; s < fat_sectors; ++s) put_u32(fat, 0xFFFFFFFD);
-    for (std::uint32_t s = 1; s <= directory_sectors; ++s) put_u32(fat, s == directory_sectors ? kEnd : fat_sectors + s);
+    for (std::uint32_t s = 1; s <= directory_sectors; ++s) {
+        put_u32(fat, s == directory_sectors ? kEnd : fat_sectors + s);
+    }
     for (std::size_t k = 1; k < entries.size(); ++k) put_u32(fat, kEnd);
     fat.resize(512 * fat_sectors, 0xFF);
     out.insert(out.end(), fat.begin(), fat.end());
