@@ -137,22 +137,5 @@ TEST(CompoundFile, DirectoryListsAndFindsNames) {
     }
 }
 
-TEST(CompoundFile, ThousandsOfSiblingsInAChainAreAllFound) {
-    // A degenerate tree: each entry's right sibling is the next, 3,000 deep.
-    std::vector<TestEntry> entries{{u"Root Entry", kNone, kNone, 1}};
-    for (std::uint32_t k = 1; k <= 3000; ++k) {
-        std::u16string name = u"S";
-        for (const char c : std::to_string(k)) name.push_back(static_cast<char16_t>(c));
-        entries.push_back({name, kNone, k < 3000 ? k + 1 : kNone, kNone, 2});
-    }
-    const Bytes bytes = compound_file(entries);
-    auto file = CompoundFile::open(bytes);
-    ASSERT_TRUE(file.has_value()) << display_text(file.error());
-    EXPECT_EQ(file->list_storage("/").size(), 3000u);
-    auto last = file->read_stream("/S3000");
-    ASSERT_TRUE(last.has_value()) << display_text(last.error());
-    EXPECT_EQ(last->data()[0], 3000 % 256);
-}
-
 }  // namespace
 }  // namespace marlune
