@@ -7,7 +7,7 @@ BUILD := build
 CPP_BUILD := $(BUILD)/cpp-tests
 SAMPLE := examples/sample.hwp
 
-.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench fuzz
+.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench fuzz check-streams
 
 all: install
 
@@ -39,6 +39,10 @@ test: test-cpp test-python
 # The C++ tests and the pytest suite against an ASan/UBSan build of the module.
 test-sanitize: install
 	bash scripts/test-sanitize.sh
+
+# Every stream of both corpora through our reader and through olefile.
+check-streams: install test-cpp
+	MARLUNE_CFB_DUMP=$(CPP_BUILD)/marlune_cfb_dump $(PY) -m pytest -q -s tests/python/test_corpus_streams.py
 
 demo: install
 	@$(PY) -c 'import sys, marlune; sys.stdout.write(marlune.hwp_to_markdown(sys.argv[1]) + "\n")' $(SAMPLE)

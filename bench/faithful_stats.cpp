@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
-#include <memory_resource>
 #include <string>
 
 #include "faithful/hwp_tree.hpp"
@@ -187,8 +186,7 @@ int main(int argc, char** argv) {
         std::map<char32_t, long> wanted, found, outside_fields;
         const bool compressed = read_file_header(*opened).value_or(false);
         for_each_section(*opened, compressed, [&](ByteBuffer data) {
-            std::pmr::monotonic_buffer_resource payloads(data.size() + 64);
-            for (const Record& record : parse_records(data, &payloads)) {
+            for (const Record& record : parse_records(data)) {
                 if (record.tag_id != HWPTAG_PARA_TEXT) continue;
                 count_chars(decode_para_text(record.payload()), wanted);
                 count_chars(without_placeholders(decode_para_text_with_fields(record.payload()).text), outside_fields);

@@ -4,7 +4,7 @@
 
 OUTDIR/<target>/ receives one file per seed: record streams for the record
 and section targets, PARA_TEXT payloads for the paragraph-text target and
-whole documents for the document target.
+whole documents for the document and compound_file targets.
 """
 
 import sys
@@ -65,7 +65,7 @@ def hwpx_packages() -> dict[str, bytes]:
 
 def main() -> None:
     out = Path(sys.argv[1])
-    for target in ("records", "section", "para_text", "document", "hwpx"):
+    for target in ("records", "section", "para_text", "document", "compound_file", "hwpx"):
         (out / target).mkdir(parents=True, exist_ok=True)
     for n, section in enumerate(SECTIONS):
         (out / "records" / f"section{n}").write_bytes(section)
@@ -81,6 +81,7 @@ def main() -> None:
     }
     for name, data in documents.items():
         (out / "document" / name).write_bytes(data)
+        (out / "compound_file" / name).write_bytes(data)
     for name, data in hwpx_packages().items():
         (out / "hwpx" / name).write_bytes(data)
 

@@ -7,7 +7,7 @@
 set -euo pipefail
 build=$1; shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(records para_text section document hwpx)
+[ ${#targets[@]} -gt 0 ] || targets=(records para_text section document compound_file hwpx)
 seconds=${FUZZ_SECONDS:-120}
 root=$(cd "$(dirname "$0")/.." && pwd)
 python=${PYTHON_FOR_SEEDS:-$root/.venv/bin/python}
@@ -18,7 +18,9 @@ for target in "${targets[@]}"; do
   corpus="$build/corpus-$target"
   mkdir -p "$corpus"
   extra=()
-  if [ "$target" = document ] && [ -d "$root/../shared/corpus" ]; then extra+=("$root/../shared/corpus"); fi
+  if [[ "$target" = document || "$target" = compound_file ]] && [ -d "$root/../shared/corpus" ]; then
+    extra+=("$root/../shared/corpus")
+  fi
   if [ "$target" = hwpx ] && [ -d "$root/../shared/corpus-hwpx" ]; then extra+=("$root/../shared/corpus-hwpx"); fi
   echo "== fuzz_$target for ${seconds}s"
   log="$build/fuzz-$target.log"

@@ -4,7 +4,6 @@
 // when the options ask for them.
 #include "faithful/hwp_tree.hpp"
 
-#include <memory_resource>
 #include <string>
 
 #include "faithful/bin_data.hpp"
@@ -42,10 +41,8 @@ Result<tree::Document> build_hwp_tree(const Document& document, const ConvertOpt
     const DocInfo doc_info = read_doc_info(document, info->compressed);
     WalkContext context{options, doc_info, out, {}, {}};
     for_each_section(document, info->compressed, [&](ByteBuffer data) {
-        // One arena holds the section's payloads; all go with the section.
-        std::pmr::monotonic_buffer_resource payloads(data.size() + 64);
-        const auto records = parse_records(data, &payloads);
-        data = ByteBuffer();
+        // The records view the section's bytes, which live until it is walked.
+        const auto records = parse_records(data);
         walk_section(records, context);
         ++out.metadata.sections;
     });
