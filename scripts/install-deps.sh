@@ -6,7 +6,6 @@ need=()
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
 command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
-pkg-config --exists libgsf-1 2>/dev/null || need+=(libgsf-1-dev)
 pkg-config --exists zlib 2>/dev/null || need+=(zlib1g-dev)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 if [ -z "$(ls /usr/lib/*/libasan.so* /usr/lib/gcc/*/*/libasan.so 2>/dev/null | head -n1)" ]; then

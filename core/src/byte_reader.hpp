@@ -25,6 +25,11 @@ public:
         return true;
     }
 
+    std::optional<std::uint8_t> u8() noexcept {
+        if (!has(1)) return std::nullopt;
+        return bytes_[pos_++];
+    }
+
     std::optional<std::uint16_t> u16() noexcept {
         if (!has(2)) return std::nullopt;
         const auto value = static_cast<std::uint16_t>(bytes_[pos_] | (bytes_[pos_ + 1] << 8));
@@ -45,6 +50,13 @@ public:
                                     (std::uint32_t{bytes_[pos_ + 3]} << 24);
         pos_ += 4;
         return value;
+    }
+
+    std::optional<std::uint64_t> u64() noexcept {
+        if (!has(8)) return std::nullopt;
+        const auto low = u32();
+        const auto high = u32();
+        return std::uint64_t{*low} | (std::uint64_t{*high} << 32);
     }
 
     // The next count bytes, as a view into the input.
@@ -69,6 +81,11 @@ inline std::optional<std::uint16_t> read_u16_at(std::span<const std::uint8_t> by
 inline std::optional<std::uint32_t> read_u32_at(std::span<const std::uint8_t> bytes, std::size_t offset) noexcept {
     if (offset > bytes.size()) return std::nullopt;
     return ByteReader(bytes.subspan(offset)).u32();
+}
+
+inline std::optional<std::uint64_t> read_u64_at(std::span<const std::uint8_t> bytes, std::size_t offset) noexcept {
+    if (offset > bytes.size()) return std::nullopt;
+    return ByteReader(bytes.subspan(offset)).u64();
 }
 
 }  // namespace marlune

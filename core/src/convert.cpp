@@ -194,11 +194,9 @@ Result<std::vector<Block>> collect_blocks(const Document& document) {
     if (!compressed) return std::unexpected(std::move(compressed.error()));
     std::vector<Block> blocks;
     for_each_section(document, *compressed, [&blocks](ByteBuffer data) {
-        // One arena holds every payload of the section: no allocation per
-        // record, and all of them go at once with the section.
-        std::pmr::monotonic_buffer_resource payloads(data.size() + 64);
-        const auto records = parse_records(data, &payloads);
-        data = ByteBuffer();
+        // The records view the section's data, which lives until the
+        // section is converted.
+        const auto records = parse_records(data);
         convert_section(records, blocks);
     });
     return blocks;
@@ -234,7 +232,7 @@ Result<std::vector<RecordInfo>> hwp_debug_records(std::string_view path) {
         if (!data) return std::unexpected(std::move(data.error()));
         const auto records = parse_records(*data);
         listing.reserve(records.size());
-        for (const Record& record : records) listing.push_back({record.tag_id, record.level, record.data.size()});
+        for (const Record& record : records) listing.push_back({record.tag_id, record.level, record.payload().size()});
     }
     return listing;
 }

@@ -1,11 +1,6 @@
 #include "marlune/document.hpp"
 
 #include <fcntl.h>
-#include <gsf/gsf-infile-impl.h>
-#include <gsf/gsf-infile-msole.h>
-#include <gsf/gsf-infile.h>
-#include <gsf/gsf-input-memory.h>
-#include <gsf/gsf-input.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -14,25 +9,13 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
-#include <mutex>
-#include <new>
 
 #include "byte_reader.hpp"
+#include "compound_file.hpp"
 
 namespace marlune {
 
 namespace {
-
-struct GObjectUnref {
-    void operator()(gpointer object) const noexcept { g_object_unref(object); }
-};
-template <class T>
-using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
-
-struct GErrorFree {
-    void operator()(GError* error) const noexcept { g_error_free(error); }
-};
-using GErrorPtr = std::unique_ptr<GError, GErrorFree>;
 
 class UniqueFd {
 public:
@@ -52,9 +35,6 @@ private:
 };
 
 HwpError os_error(int errnum) { return HwpError::io(IoErrorInfo::from_os(errnum)); }
-
-// The eight bytes every compound file starts with.
-constexpr std::uint8_t kCfbMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 // Reads the whole file. A file that is not a regular one (a pipe, a device)
 // is read to its end only while it still looks like a compound file, so that
@@ -78,7 +58,7 @@ Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
         if (n < 0) return std::unexpected(os_error(errno));
         if (n == 0) break;
         filled += static_cast<std::size_t>(n);
-        if (!regular && filled >= sizeof kCfbMagic && std::memcmp(bytes.data(), kCfbMagic, sizeof kCfbMagic) != 0) {
+        if (!regular && filled >= sizeof COMPOUND_FILE_MAGIC && std::memcmp(bytes.data(), COMPOUND_FILE_MAGIC, sizeof COMPOUND_FILE_MAGIC) != 0) {
             break;
         }
     }
@@ -86,76 +66,20 @@ Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
     return bytes;
 }
 
-void discard_log_message(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
-
-// libgsf reports damaged containers through GLib warnings and assertion
-// messages on standard error and then goes on; the failure reaches the caller
-// as an error value instead, so its log domains are silenced once.
-void silence_container_logs() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        constexpr auto kLevels =
-            static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
-        for (const char* domain : {"libgsf", "libgsf:msole", "libgsf:utils", "libgsf:input"}) {
-            g_log_set_handler(domain, kLevels, discard_log_message, nullptr);
-        }
-    });
-}
-
-std::string error_message(const GError* error, std::string fallback) {
-    if (error != nullptr && error->message != nullptr && error->message[0] != '\0') return error->message;
-    return fallback;
-}
-
 }  // namespace
 
-// The open container: the file's bytes and the libgsf reader over them
-// (the file itself is closed once read). Members are released in reverse
-// order: reader, then bytes.
+// The open container: the file's bytes and the reader over them (the file
+// itself is closed once read). The reader views the bytes, which a move of
+// the buffer leaves in place.
 struct Document::Container {
     ByteBuffer bytes;
-    GObjectPtr<GsfInfile> infile;
+    CompoundFile file;
 };
 
 Document::Document(std::unique_ptr<Container> container) noexcept : container_(std::move(container)) {}
 Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;
 Document::~Document() = default;
-
-// The root directory entry has no siblings in a sound compound file. libgsf
-// reads the entries a root's sibling links lead to as further roots and
-// then drops them without freeing them, so a damaged file would leak memory
-// on every open; those entries are unreachable anyway, and the links are
-// cleared in our copy of the file before the container reads it.
-void clear_root_siblings(ByteBuffer& bytes) noexcept {
-    constexpr std::size_t kSectorShiftOffset = 30;
-    constexpr std::size_t kFirstDirectorySectorOffset = 48;
-    constexpr std::size_t kSiblingLinksOffset = 68;  // left, then right sibling id
-    constexpr std::size_t kSiblingLinksBytes = 8;
-    const std::span<const std::uint8_t> view(bytes);
-    if (view.size() < sizeof kCfbMagic || std::memcmp(view.data(), kCfbMagic, sizeof kCfbMagic) != 0) return;
-    const auto shift = read_u16_at(view, kSectorShiftOffset);
-    const auto first = read_u32_at(view, kFirstDirectorySectorOffset);
-    if (!shift || !first || (*shift != 9 && *shift != 12)) return;
-    const std::uint64_t entry = (std::uint64_t{*first} + 1) << *shift;
-    if (entry + kSiblingLinksOffset + kSiblingLinksBytes > bytes.size()) return;
-    std::fill_n(bytes.begin() + entry + kSiblingLinksOffset, kSiblingLinksBytes, 0xFF);
-}
-
-// Opens the compound file over the bytes the container holds.
-Result<Document> open_container(std::unique_ptr<Document::Container> container) {
-    clear_root_siblings(container->bytes);
-    GObjectPtr<GsfInput> input(
-        gsf_input_memory_new(container->bytes.data(), static_cast<gsf_off_t>(container->bytes.size()), FALSE));
-    if (!input) return std::unexpected(HwpError::compound_file("cannot read the file as a compound file"));
-    GError* raw_error = nullptr;
-    container->infile.reset(gsf_infile_msole_new(input.get(), &raw_error));
-    GErrorPtr error(raw_error);
-    if (!container->infile) {
-        return std::unexpected(HwpError::compound_file(error_message(error.get(), "not a compound file")));
-    }
-    return Document(std::move(container));
-}
 
 Result<ByteBuffer> read_file(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) {
@@ -175,17 +99,15 @@ Result<ByteBuffer> read_file(std::string_view path) {
 }
 
 Result<Document> open_document(std::string_view path) {
-    silence_container_logs();
     auto bytes = read_file(path);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     return open_document_from_buffer(std::move(*bytes));
 }
 
 Result<Document> open_document_from_buffer(ByteBuffer bytes) {
-    silence_container_logs();
-    auto container = std::make_unique<Document::Container>();
-    container->bytes = std::move(bytes);
-    return open_container(std::move(container));
+    auto file = CompoundFile::open(bytes);
+    if (!file) return std::unexpected(std::move(file.error()));
+    return Document(std::make_unique<Document::Container>(std::move(bytes), std::move(*file)));
 }
 
 Result<Document> open_document_from_memory(std::span<const std::uint8_t> bytes) {
@@ -194,51 +116,10 @@ Result<Document> open_document_from_memory(std::span<const std::uint8_t> bytes) 
     return open_document_from_buffer(std::move(copy));
 }
 
-Result<ByteBuffer> Document::read_stream(std::string_view path) const {
-    GObjectPtr<GsfInput> current;
-    GsfInfile* storage = container_->infile.get();
-    std::string_view rest = path;
-    while (!rest.empty()) {
-        if (rest.front() == '/') {
-            rest.remove_prefix(1);
-            continue;
-        }
-        const std::size_t slash = rest.find('/');
-        const std::string name(rest.substr(0, slash));
-        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
-        if (storage == nullptr) return std::unexpected(HwpError::compound_file("stream not found: " + std::string(path)));
+Result<ByteBuffer> Document::read_stream(std::string_view path) const { return container_->file.read_stream(path); }
 
-        // The class's own lookup reports why an entry that exists cannot be
-        // opened (a broken sector chain, say) where the public call stays silent.
-        GError* raw_error = nullptr;
-        auto* klass = reinterpret_cast<GsfInfileClass*>(G_OBJECT_GET_CLASS(storage));
-        GsfInput* child = klass->child_by_name != nullptr ? klass->child_by_name(storage, name.c_str(), &raw_error)
-                                                          : gsf_infile_child_by_name(storage, name.c_str());
-        GErrorPtr error(raw_error);
-        if (child == nullptr) {
-            return std::unexpected(
-                HwpError::compound_file(error_message(error.get(), "stream not found: " + std::string(path))));
-        }
-        current.reset(child);
-        storage = GSF_IS_INFILE(child) && gsf_infile_num_children(GSF_INFILE(child)) >= 0 ? GSF_INFILE(child) : nullptr;
-    }
-    if (!current || storage != nullptr) {
-        return std::unexpected(HwpError::compound_file("not a stream: " + std::string(path)));
-    }
-
-    const gsf_off_t size = gsf_input_size(current.get());
-    // A stream cannot hold more than the file it is stored in.
-    if (size < 0 || static_cast<std::uint64_t>(size) > container_->bytes.size()) {
-        return std::unexpected(HwpError::io(
-            IoErrorInfo::nested(IoErrorKind::InvalidData, "stream larger than its file: " + std::string(path))));
-    }
-    ByteBuffer data;
-    if (!data.resize(static_cast<std::size_t>(size))) return std::unexpected(os_error(ENOMEM));
-    if (size > 0 && gsf_input_read(current.get(), static_cast<std::size_t>(size), data.data()) == nullptr) {
-        return std::unexpected(HwpError::io(
-            IoErrorInfo::nested(IoErrorKind::UnexpectedEof, "failed to read stream " + std::string(path))));
-    }
-    return data;
+std::vector<std::string> Document::list_storage(std::string_view path) const {
+    return container_->file.list_storage(path);
 }
 
 Result<FileInfo> read_file_info(const Document& document) {

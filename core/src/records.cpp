@@ -31,9 +31,11 @@ std::optional<RecordHeader> next_record(ByteReader& reader) noexcept {
 
 }  // namespace
 
+static_assert(sizeof(Record) <= 16, "a record is a view: pointer, size, tag and level");
+
 std::uint32_t control_id(const Record& record) noexcept { return read_u32_at(record.payload(), 0).value_or(0); }
 
-std::vector<Record> parse_records(std::span<const std::uint8_t> data, std::pmr::memory_resource* payloads) {
+std::vector<Record> parse_records(std::span<const std::uint8_t> data) {
     // Counting first (headers only) sizes the list once: a large section's
     // list is not copied each time it would double.
     std::size_t count = 0;
@@ -43,9 +45,8 @@ std::vector<Record> parse_records(std::span<const std::uint8_t> data, std::pmr::
     records.reserve(count);
     ByteReader reader(data);
     while (const auto record = next_record(reader)) {
-        records.push_back(Record{static_cast<std::uint16_t>(record->word & 0x3FF),
-                                 static_cast<std::uint16_t>((record->word >> 10) & 0x3FF),
-                                 std::pmr::vector<std::uint8_t>(record->payload.begin(), record->payload.end(), payloads)});
+        records.emplace_back(static_cast<std::uint16_t>(record->word & 0x3FF),
+                             static_cast<std::uint16_t>((record->word >> 10) & 0x3FF), record->payload);
     }
     return records;
 }

@@ -56,7 +56,7 @@ ShapeBody read_shape_body(std::span<const Record> records, std::size_t j, std::u
         if (record.tag_id == HWPTAG_PARA_TEXT) {
             collect_text(body.text, record, '\n');
         } else if (record.tag_id == HWPTAG_SHAPE_COMPONENT_PICTURE) {
-            body.picture = record.data.size() >= MIN_PICTURE_RECORD_BYTES;
+            body.picture = record.payload().size() >= MIN_PICTURE_RECORD_BYTES;
         }
     }
     body.end = j;

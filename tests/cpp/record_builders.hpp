@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <initializer_list>
 #include <string_view>
 #include <vector>
@@ -33,8 +34,20 @@ inline Records cat(std::initializer_list<Records> parts) {
     return all;
 }
 
+// Records view their payloads; the tests' payloads are kept here for the
+// whole run (a deque never moves what it holds).
+inline const Bytes& keep_payload(Bytes data) {
+    static std::deque<Bytes> payloads;
+    return payloads.emplace_back(std::move(data));
+}
+
 inline Record rec(std::uint16_t tag, std::uint16_t level, const Bytes& data = {}) {
-    return Record{tag, level, {data.begin(), data.end()}};
+    return Record(tag, level, keep_payload(data));
+}
+
+// The record with its payload cut to its first size bytes.
+inline Record truncated(const Record& record, std::size_t size) {
+    return Record(record.tag_id, record.level, record.payload().first(size));
 }
 
 // An HWPTAG_PARA_TEXT record holding the code units of text.

@@ -141,7 +141,7 @@ TEST_P(ConvertTable, RowsAndConsumedCount) {
 
 Records short_table_record() {
     Records records = table(1, {1}, {{u"a"}});
-    records[1].data.resize(17);
+    records[1] = truncated(records[1], 17);
     return cat({records, kAfter});
 }
 
@@ -383,7 +383,7 @@ Records anchored(std::u16string_view text, const Records& controls) {
 
 Records short_table_with_equation_in_cell() {
     Records records = cat({table(1, {1}, {{u"hidden"}}), equation(3, u"z")});
-    records[1].data.resize(17);
+    records[1] = truncated(records[1], 17);
     return anchored(u"p", records);
 }
 

@@ -79,8 +79,7 @@ inline constexpr std::size_t MAX_SECTION_BYTES = std::size_t{1} << 28;  // 256 M
 // Compressed input is handed to the inflater in pieces of this size.
 inline constexpr std::size_t INFLATE_CHUNK_BYTES = 32768;
 
-// An open container. It owns the file, which closes when the document is
-// released. Streams are read whole; none outlives the call that opened it.
+// An open container. It owns the file's bytes, released with the document. Streams are read whole; none outlives the call that opened it.
 class Document {
 public:
     struct Container;
@@ -92,6 +91,11 @@ public:
 
     // The whole stream at an absolute container path such as "/FileHeader".
     Result<ByteBuffer> read_stream(std::string_view path) const;
+
+    // The names of the streams and storages in the storage at path ("/" for
+    // the root, "/BinData"), in directory order; empty when there is no
+    // such storage.
+    std::vector<std::string> list_storage(std::string_view path) const;
 
 private:
     std::unique_ptr<Container> container_;

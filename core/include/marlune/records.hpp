@@ -3,20 +3,25 @@
 #pragma once
 
 #include <cstdint>
-#include <memory_resource>
 #include <span>
 #include <vector>
 
 namespace marlune {
 
+// One record: a view of its payload inside the section's data, which must
+// outlive it (16 bytes each, so a section of millions of empty records does
+// not cost a copy of every payload).
 struct Record {
+    Record() noexcept = default;
+    Record(std::uint16_t tag, std::uint16_t record_level, std::span<const std::uint8_t> payload) noexcept
+        : data_(payload.data()), size_(static_cast<std::uint32_t>(payload.size())), tag_id(tag), level(record_level) {}
+
+    std::span<const std::uint8_t> payload() const noexcept { return {data_, size_}; }
+
+    const std::uint8_t* data_ = nullptr;
+    std::uint32_t size_ = 0;  // a record header holds at most a 32-bit size
     std::uint16_t tag_id = 0;  // 10 bits
     std::uint16_t level = 0;   // 10 bits
-    // The payload, copied out of the section data; its memory comes from the
-    // resource given to parse_records.
-    std::pmr::vector<std::uint8_t> data;
-
-    std::span<const std::uint8_t> payload() const noexcept { return data; }
 };
 
 // Record tags of the body-text sections.
@@ -46,10 +51,8 @@ inline constexpr std::uint32_t CTRL_CLICK_HERE = make_ctrl_id('%', 'c', 'l', 'k'
 std::uint32_t control_id(const Record& record) noexcept;
 
 // Splits a section's data into records, front to back. Stops quietly at the
-// first record whose header or payload is cut short. Payloads are allocated
-// from the given resource (a section's converter passes one arena for all of
-// them), which must outlive the records.
-std::vector<Record> parse_records(std::span<const std::uint8_t> data,
-                                  std::pmr::memory_resource* payloads = std::pmr::get_default_resource());
+// first record whose header or payload is cut short. The records view data,
+// which must outlive them.
+std::vector<Record> parse_records(std::span<const std::uint8_t> data);
 
 }  // namespace marlune

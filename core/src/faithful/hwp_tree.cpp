@@ -2,7 +2,6 @@
 // blocks carried over into the tree, cells in record order).
 #include "faithful/hwp_tree.hpp"
 
-#include <memory_resource>
 #include <string>
 
 #include "marlune/markdown.hpp"
@@ -62,9 +61,7 @@ Result<tree::Document> build_hwp_tree(const Document& document, const ConvertOpt
     out.metadata.version = version_text(info->version);
     std::vector<Block> blocks;
     for_each_section(document, info->compressed, [&](ByteBuffer data) {
-        std::pmr::monotonic_buffer_resource payloads(data.size() + 64);
-        const auto records = parse_records(data, &payloads);
-        data = ByteBuffer();
+        const auto records = parse_records(data);
         convert_section(records, blocks);
         ++out.metadata.sections;
     });
