@@ -1,0 +1,350 @@
+// The _convert extension module: the faithful conversion for Python. Three
+// phases that never mix: bind the source and options, convert with the
+// interpreter lock released, build built-in results (Document, Image and the
+// datetime values are made in Python). Built against the limited API; the
+// module keeps its state per module object, no process-wide globals.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+#include <exception>
+#include <new>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "marlune/faithful.hpp"
+
+namespace {
+
+// An owned (strong) reference, released when it goes out of scope.
+class PyRef {
+public:
+    PyRef() noexcept = default;
+    explicit PyRef(PyObject* object) noexcept : object_(object) {}
+    PyRef(const PyRef&) = delete;
+    PyRef& operator=(const PyRef&) = delete;
+    PyRef& operator=(PyRef&& other) noexcept {
+        std::swap(object_, other.object_);
+        return *this;
+    }
+    ~PyRef() { Py_XDECREF(object_); }
+
+    PyObject* get() const noexcept { return object_; }
+    explicit operator bool() const noexcept { return object_ != nullptr; }
+    PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+
+private:
+    PyObject* object_ = nullptr;
+};
+
+// Per-module state: the metadata keys, created once per module object.
+struct ModuleState {
+    PyObject* title;
+    PyObject* subject;
+    PyObject* author;
+    PyObject* keywords;
+    PyObject* comments;
+    PyObject* last_saved_by;
+    PyObject* created;
+    PyObject* modified;
+    PyObject* sections;
+    PyObject* version;
+    PyObject* format;
+};
+
+constexpr std::size_t state_key_count = sizeof(ModuleState) / sizeof(PyObject*);
+constexpr const char* state_key_names[state_key_count] = {
+    "title", "subject", "author", "keywords", "comments", "last_saved_by",
+    "created", "modified", "sections", "version", "format",
+};
+
+// The state's keys as one span; empty before the state exists.
+std::span<PyObject*> state_keys(PyObject* module) {
+    auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
+    if (state == nullptr) return {};
+    return std::span<PyObject*>(&state->title, state_key_count);
+}
+
+// ---- (1) Bind -------------------------------------------------------------
+
+// The document as the caller gave it: a path's bytes (owned by a bytes object
+// held here) or the caller's buffer, held until the conversion has finished.
+class BoundSource {
+public:
+    BoundSource() noexcept = default;
+    BoundSource(const BoundSource&) = delete;
+    BoundSource& operator=(const BoundSource&) = delete;
+    ~BoundSource() {
+        if (has_buffer_) PyBuffer_Release(&buffer_);
+    }
+
+    bool bind(PyObject* source);
+
+    bool is_path() const noexcept { return path_bytes_.get() != nullptr; }
+    std::string_view path() const noexcept { return path_; }
+    std::span<const std::uint8_t> bytes() const noexcept {
+        return {static_cast<const std::uint8_t*>(buffer_.buf), static_cast<std::size_t>(buffer_.len)};
+    }
+
+private:
+    bool bind_buffer(PyObject* source);
+    bool bind_path(PyObject* source);
+
+    PyRef path_bytes_;
+    std::string_view path_;
+    Py_buffer buffer_{};
+    bool has_buffer_ = false;
+};
+
+bool is_document_buffer(PyObject* source) {
+    return PyBytes_Check(source) || PyByteArray_Check(source) || PyMemoryView_Check(source);
+}
+
+bool is_path_like(PyObject* source) {
+    return PyUnicode_Check(source) ||
+           PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(source)), "__fspath__");
+}
+
+bool BoundSource::bind(PyObject* source) {
+    if (is_document_buffer(source)) return bind_buffer(source);
+    if (is_path_like(source)) return bind_path(source);
+    PyRef type_name(PyType_GetName(Py_TYPE(source)));
+    if (!type_name) return false;
+    PyErr_Format(PyExc_TypeError,
+                 "argument 'source' must be str, os.PathLike, bytes, bytearray or memoryview, not %U",
+                 type_name.get());
+    return false;
+}
+
+bool BoundSource::bind_buffer(PyObject* source) {
+    if (PyObject_GetBuffer(source, &buffer_, PyBUF_SIMPLE) < 0) return false;
+    has_buffer_ = true;
+    return true;
+}
+
+// str paths are encoded as the file system expects (surrogates escaped back
+// to their bytes); bytes from __fspath__ are taken as the name as stored. A
+// NUL is left in place: the core refuses it with the exact function's text.
+bool BoundSource::bind_path(PyObject* source) {
+    PyRef fspath(PyOS_FSPath(source));
+    if (!fspath) return false;
+    if (PyUnicode_Check(fspath.get())) {
+        path_bytes_ = PyRef(PyUnicode_EncodeFSDefault(fspath.get()));
+    } else {
+        path_bytes_ = PyRef(fspath.release());
+    }
+    if (!path_bytes_) return false;
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(path_bytes_.get(), &data, &size) < 0) return false;
+    path_ = std::string_view(data, static_cast<std::size_t>(size));
+    return true;
+}
+
+std::optional<marlune::TableMode> table_mode(std::string_view name) {
+    if (name == "auto") return marlune::TableMode::Auto;
+    if (name == "html") return marlune::TableMode::Html;
+    if (name == "pipe") return marlune::TableMode::Pipe;
+    return std::nullopt;
+}
+
+// Options into the core's struct; CPython's own messages for wrong keywords
+// and types. source is positional-only, everything else keyword-only.
+bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune::ConvertOptions* options) {
+    static const char* keywords[] = {"", "tables", "notes", "headers", "collect_images", "image_prefix", nullptr};
+    const char* tables = "auto";
+    int notes = 1;
+    int headers = 0;
+    int collect_images = 0;
+    const char* prefix = "";
+    Py_ssize_t prefix_size = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$spppz#:parse", const_cast<char**>(keywords), source,
+                                     &tables, &notes, &headers, &collect_images, &prefix, &prefix_size)) {
+        return false;
+    }
+    auto mode = table_mode(tables);
+    if (!mode) {
+        PyErr_Format(PyExc_ValueError, "tables must be 'auto', 'html' or 'pipe', not '%s'", tables);
+        return false;
+    }
+    options->tables = *mode;
+    options->notes = notes != 0;
+    options->headers = headers != 0;
+    options->collect_images = collect_images != 0;
+    if (prefix != nullptr) options->image_prefix.assign(prefix, static_cast<std::size_t>(prefix_size));
+    return true;
+}
+
+// ---- (2) Convert ----------------------------------------------------------
+
+// Releases the interpreter lock for its lifetime; reattaches even when the
+// core throws, before any handler touches Python.
+class LockReleased {
+public:
+    LockReleased() noexcept : state_(PyEval_SaveThread()) {}
+    LockReleased(const LockReleased&) = delete;
+    LockReleased& operator=(const LockReleased&) = delete;
+    ~LockReleased() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
+marlune::Result<marlune::ConvertedDocument> run_conversion(const BoundSource& source,
+                                                           const marlune::ConvertOptions& options) {
+    LockReleased unlocked;
+    if (source.is_path()) return marlune::convert_file(source.path(), options);
+    return marlune::convert_bytes(source.bytes(), options);
+}
+
+// ---- (3) Build ------------------------------------------------------------
+
+// Text read from a document: ill-formed UTF-8 becomes U+FFFD, never an error.
+PyObject* document_text(std::string_view text) {
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+}
+
+bool set_item(PyObject* dict, PyObject* key, PyObject* value) {
+    PyRef owned(value);
+    return owned && PyDict_SetItem(dict, key, owned.get()) == 0;
+}
+
+bool set_text(PyObject* dict, PyObject* key, const std::optional<std::string>& text) {
+    return !text || set_item(dict, key, document_text(*text));
+}
+
+bool set_time(PyObject* dict, PyObject* key, const std::optional<std::int64_t>& microseconds) {
+    return !microseconds || set_item(dict, key, PyLong_FromLongLong(*microseconds));
+}
+
+PyObject* metadata_dict(PyObject* module, const marlune::tree::Metadata& metadata) {
+    const auto* keys = static_cast<ModuleState*>(PyModule_GetState(module));
+    PyRef dict(PyDict_New());
+    if (!dict) return nullptr;
+    PyObject* d = dict.get();
+    const bool built = set_text(d, keys->title, metadata.title) && set_text(d, keys->subject, metadata.subject) &&
+                       set_text(d, keys->author, metadata.author) &&
+                       set_text(d, keys->keywords, metadata.keywords) &&
+                       set_text(d, keys->comments, metadata.comments) &&
+                       set_text(d, keys->last_saved_by, metadata.last_saved_by) &&
+                       set_time(d, keys->created, metadata.created) &&
+                       set_time(d, keys->modified, metadata.modified) &&
+                       set_item(d, keys->sections, PyLong_FromUnsignedLong(metadata.sections)) &&
+                       set_item(d, keys->version, document_text(metadata.version)) &&
+                       set_item(d, keys->format, document_text(metadata.format));
+    return built ? dict.release() : nullptr;
+}
+
+PyObject* image_tuple(const marlune::tree::BinaryItem& item) {
+    PyRef name(document_text(item.name));
+    PyRef media_type(document_text(item.media_type));
+    PyRef data(PyBytes_FromStringAndSize(item.data.data(), static_cast<Py_ssize_t>(item.data.size())));
+    if (!name || !media_type || !data) return nullptr;
+    return PyTuple_Pack(3, name.get(), media_type.get(), data.get());
+}
+
+PyObject* image_list(const std::vector<marlune::tree::BinaryItem>& images) {
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(images.size())));
+    if (!list) return nullptr;
+    Py_ssize_t index = 0;
+    for (const auto& item : images) {
+        PyObject* tuple = image_tuple(item);
+        if (tuple == nullptr || PyList_SetItem(list.get(), index++, tuple) < 0) return nullptr;
+    }
+    return list.release();
+}
+
+PyObject* document_tuple(PyObject* module, const marlune::ConvertedDocument& document) {
+    PyRef markdown(document_text(document.markdown));
+    if (!markdown) return nullptr;
+    PyRef metadata(metadata_dict(module, document.metadata));
+    if (!metadata) return nullptr;
+    PyRef images(image_list(document.images));
+    if (!images) return nullptr;
+    return PyTuple_Pack(3, markdown.get(), metadata.get(), images.get());
+}
+
+// The one mapping of a reader error to Python: RuntimeError with the same text
+// the exact function gives.
+std::nullptr_t raise_hwp_error(const marlune::HwpError& error) {
+    const std::string text = marlune::display_text(error);
+    PyRef message(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+    if (message) PyErr_SetObject(PyExc_RuntimeError, message.get());
+    return nullptr;
+}
+
+PyObject* py_parse(PyObject* module, PyObject* args, PyObject* kwargs) {
+    PyObject* source_object = nullptr;
+    try {
+        marlune::ConvertOptions options;
+        if (!bind_arguments(args, kwargs, &source_object, &options)) return nullptr;
+        BoundSource source;
+        if (!source.bind(source_object)) return nullptr;
+        auto converted = run_conversion(source, options);
+        if (!converted) return raise_hwp_error(converted.error());
+        return document_tuple(module, *converted);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::exception& fault) {
+        PyErr_Format(PyExc_SystemError, "marlune internal fault: %s", fault.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "marlune internal fault");
+    }
+    return nullptr;
+}
+
+PyMethodDef module_functions[] = {
+    {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_parse)), METH_VARARGS | METH_KEYWORDS,
+     "parse(source, /, *, tables='auto', notes=True, headers=False, collect_images=False, image_prefix='')\n--\n\n"
+     "Converts an HWP or HWPX document (a path, or its bytes) and returns (markdown, metadata, images):\n"
+     "metadata a dict with times as integer microseconds since the epoch, images a list of\n"
+     "(name, media_type, data) tuples (empty unless collect_images). The interpreter lock is\n"
+     "released while converting."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int module_exec(PyObject* module) {
+    auto keys = state_keys(module);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        keys[i] = PyUnicode_InternFromString(state_key_names[i]);
+        if (keys[i] == nullptr) return -1;
+    }
+    return 0;
+}
+
+int module_traverse(PyObject* module, visitproc visit, void* arg) {
+    for (PyObject* key : state_keys(module)) Py_VISIT(key);
+    return 0;
+}
+
+int module_clear(PyObject* module) {
+    for (PyObject*& key : state_keys(module)) Py_CLEAR(key);
+    return 0;
+}
+
+void module_free(void* module) { module_clear(static_cast<PyObject*>(module)); }
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "marlune._convert",
+    "The faithful conversion of HWP and HWPX documents; see marlune.convert and marlune.parse.",
+    sizeof(ModuleState),
+    module_functions,
+    module_slots,
+    module_traverse,
+    module_clear,
+    module_free,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__convert(void) { return PyModuleDef_Init(&module_definition); }

@@ -1,0 +1,17 @@
+import os
+from typing import Literal
+
+def parse(
+    source: str | os.PathLike[str] | os.PathLike[bytes] | bytes | bytearray | memoryview,
+    /,
+    *,
+    tables: Literal["auto", "html", "pipe"] = "auto",
+    notes: bool = True,
+    headers: bool = False,
+    collect_images: bool = False,
+    image_prefix: str = "",
+) -> tuple[str, dict[str, str | int], list[tuple[str, str, bytes]]]:
+    """Converts an HWP or HWPX document (a path, or its bytes) and returns
+    (markdown, metadata, images): metadata with times as integer microseconds
+    since the epoch, images as (name, media_type, data) tuples (empty unless
+    collect_images). The interpreter lock is released while converting."""
