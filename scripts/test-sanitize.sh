@@ -18,8 +18,8 @@ ctest --test-dir "$build" --output-on-failure
 # A package folder holding the Python files and the instrumented module.
 package=$build/package/marlune
 rm -rf "$build/package" && mkdir -p "$package"
-cp "$root"/python/marlune/*.py "$root/python/marlune/_marlune.pyi" "$package/"
-cp "$build"/_marlune*.so "$package/"
+cp "$root"/python/marlune/*.py "$root"/python/marlune/*.pyi "$package/"
+cp "$build"/_*.so "$package/"
 
 asan=$(g++ -print-file-name=libasan.so)
 export LD_PRELOAD="$asan"
