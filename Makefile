@@ -9,7 +9,7 @@ BUILD := build
 CPP_BUILD := $(BUILD)/cpp-tests
 SAMPLE := examples/sample.hwp
 
-.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench fuzz wheel test-wheel
+.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench fuzz check-streams wheel test-wheel
 
 all: install
 
@@ -41,6 +41,10 @@ test: test-cpp test-python
 # The C++ tests and the pytest suite against an ASan/UBSan build of the module.
 test-sanitize: install
 	bash scripts/test-sanitize.sh
+
+# Every stream of both corpora through our reader and through olefile.
+check-streams: install test-cpp
+	MARLUNE_CFB_DUMP=$(CPP_BUILD)/marlune_cfb_dump $(PY) -m pytest -q -s tests/python/test_corpus_streams.py
 
 # Build-time tools of the wheel; zig is pinned because the wheel's bytes depend on it.
 $(VENV)/.wheel-tools: $(VENV)/.ready

@@ -3,10 +3,12 @@
     python bench/bench.py --floor build/bench/marlune_floor [--dir DIR] [--repeats 5]
 
 Per document: file size, inflated section bytes, output characters, best time
-of hwp_to_markdown, best time of the floor (open the container, read and
-inflate every section: what any converter must do) and their ratio. Then the
-totals, and a scaling run over synthetic documents of 1, 4, 16 and 64 units,
-each converted in a fresh process so that its peak RSS is its own.
+of hwp_to_markdown, best time of the floor (zlib inflating the stored sections
+already in memory: what any converter must do) and their ratio. Then the
+totals, the median and slowest tenth of the per-document ratios, a scaling
+run over synthetic documents of 1, 4, 16 and 64 units and a record-heavy
+document (a section of 64 MiB of empty records), each converted in a fresh
+process so that its peak RSS is its own.
 """
 
 from __future__ import annotations
@@ -36,12 +38,13 @@ def best_time(function, argument, repeats: int) -> tuple[float, object]:
     return best / 1e9, result
 
 
-def floor_times(floor: str, paths: list[str], repeats: int) -> list[tuple[float, int]]:
+def floor_times(floor: str, paths: list[str], repeats: int) -> list[tuple[float, int, bool]]:
+    """Per path: best floor seconds, section bytes, whether they are compressed."""
     out = subprocess.run([floor, str(repeats), *paths], check=True, capture_output=True, text=True).stdout
     rows = []
     for line in out.splitlines():
-        ns, inflated = line.split()
-        rows.append((int(ns) / 1e9, int(inflated)))
+        ns, inflated, compressed = line.split()
+        rows.append((int(ns) / 1e9, int(inflated), compressed == "1"))
     return rows
 
 
@@ -79,7 +82,7 @@ def run_corpus(floor: str, folder: Path, repeats: int) -> None:
 
     print(f"{'document':50} {'bytes':>9} {'inflated':>9} {'chars':>8} {'convert':>9} {'floor':>9} {'ratio':>6}")
     total_convert = total_floor = total_inflated = 0.0
-    for (path, size, chars, seconds), (floor_s, inflated) in zip(rows, floors):
+    for (path, size, chars, seconds), (floor_s, inflated, _) in zip(rows, floors):
         name = os.path.relpath(path, folder)
         name = name if len(name) <= 50 else "…" + name[-49:]
         ratio = seconds / floor_s if floor_s > 0 else float("nan")
@@ -93,6 +96,18 @@ def run_corpus(floor: str, folder: Path, repeats: int) -> None:
           f"{total_inflated / 1e6 / total_convert:,.1f} MB/s of inflated section data")
     print(f"total conversion / total floor: {total_convert * 1e3:.1f} ms / {total_floor * 1e3:.1f} ms "
           f"= {total_convert / total_floor:.2f}")
+    # Stored (uncompressed) documents have nothing to inflate: no floor.
+    compressed = [(row[3], floor[0]) for row, floor in zip(rows, floors) if floor[2]]
+    if compressed:
+        print(f"compressed documents only ({len(compressed)}): "
+              f"{sum(c for c, _ in compressed) * 1e3:.1f} ms / {sum(f for _, f in compressed) * 1e3:.1f} ms "
+              f"= {sum(c for c, _ in compressed) / sum(f for _, f in compressed):.2f}")
+    ratios = sorted(convert / floor_s for convert, floor_s in compressed)
+    if ratios:
+        tenth = ratios[len(ratios) * 9 // 10:]
+        print(f"per-document ratio: median {ratios[len(ratios) // 2]:.2f}, "
+              f"90th percentile {tenth[0]:.2f}, slowest tenth mean {sum(tenth) / len(tenth):.2f}, "
+              f"worst {ratios[-1]:.2f}")
     print(f"peak RSS: {peak_rss_bytes() / 2**20:.1f} MiB")
 
 
@@ -152,7 +167,7 @@ def run_scaling(floor: str, repeats: int) -> None:
         print(f"{'units':>5} {'inflated':>10} {'out bytes':>10} {'convert':>9} {'ms/MB':>7} {'floor ms/MB':>11} "
               f"{'RSS+':>8} {'limit':>8}")
         per_mb_one = None
-        for units, path, (floor_s, inflated) in zip(SCALES, paths, floors):
+        for units, path, (floor_s, inflated, _) in zip(SCALES, paths, floors):
             # Small documents take a millisecond: more repeats, and the best of
             # three fresh processes (whose memory layouts differ), make their
             # time steady. RSS is the largest of the three.
@@ -173,6 +188,22 @@ def run_scaling(floor: str, repeats: int) -> None:
         print(f"time per MB at {SCALES[-1]} units / at 1 unit: {per_mb / per_mb_one:.2f}")
 
 
+def run_record_heavy(repeats: int) -> None:
+    """A small file whose one section inflates to 64 MiB of empty records
+    (16 M four-byte headers): the record list, not the text, sets the peak."""
+    import hwpfixture as hf
+
+    with tempfile.TemporaryDirectory() as tmp:
+        path = Path(tmp) / "records64.hwp"
+        path.write_bytes(hf.hwp_document([bytes(64 << 20)]))
+        line = subprocess.run([sys.executable, __file__, "--measure", str(path), "--repeats", str(repeats)],
+                              check=True, capture_output=True, text=True).stdout.split()
+        seconds, peak = float(line[0]), int(line[4])
+        print()
+        print(f"record-heavy: {path.stat().st_size / 1024:.0f} KB file, 64 MiB of empty records: "
+              f"{seconds * 1e3:.0f} ms, peak RSS {peak / 2**20:.0f} MiB")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--floor", help="the marlune_floor helper")
@@ -189,6 +220,7 @@ def main() -> None:
     else:
         print(f"no documents at {folder}; set BENCH_DIR=", file=sys.stderr)
     run_scaling(args.floor, args.repeats)
+    run_record_heavy(1)
 
 
 if __name__ == "__main__":

@@ -4,7 +4,7 @@
 
 OUTDIR/<target>/ receives one file per seed: record streams for the record
 and section targets, PARA_TEXT payloads for the paragraph-text target and
-whole documents for the document target.
+whole documents for the document and compound_file targets.
 """
 
 import sys
@@ -46,7 +46,7 @@ SECTIONS = [
 
 def main() -> None:
     out = Path(sys.argv[1])
-    for target in ("records", "section", "para_text", "document"):
+    for target in ("records", "section", "para_text", "document", "compound_file"):
         (out / target).mkdir(parents=True, exist_ok=True)
     for n, section in enumerate(SECTIONS):
         (out / "records" / f"section{n}").write_bytes(section)
@@ -62,6 +62,7 @@ def main() -> None:
     }
     for name, data in documents.items():
         (out / "document" / name).write_bytes(data)
+        (out / "compound_file" / name).write_bytes(data)
 
 
 if __name__ == "__main__":

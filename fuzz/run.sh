@@ -7,7 +7,7 @@
 set -euo pipefail
 build=$1; shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(records para_text section document)
+[ ${#targets[@]} -gt 0 ] || targets=(records para_text section document compound_file)
 seconds=${FUZZ_SECONDS:-120}
 root=$(cd "$(dirname "$0")/.." && pwd)
 python=${PYTHON_FOR_SEEDS:-$root/.venv/bin/python}
@@ -18,7 +18,9 @@ for target in "${targets[@]}"; do
   corpus="$build/corpus-$target"
   mkdir -p "$corpus"
   extra=()
-  if [ "$target" = document ] && [ -d "$root/../shared/corpus" ]; then extra+=("$root/../shared/corpus"); fi
+  if [[ "$target" = document || "$target" = compound_file ]] && [ -d "$root/../shared/corpus" ]; then
+    extra+=("$root/../shared/corpus")
+  fi
   echo "== fuzz_$target for ${seconds}s"
   log="$build/fuzz-$target.log"
   if ! "$build/fuzz_$target" "$corpus" "$build/seeds/$target" "${extra[@]}" \

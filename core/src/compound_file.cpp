@@ -85,7 +85,9 @@ Chain follow_chain(std::uint32_t start, std::size_t id_count, std::size_t max_le
     return chain;
 }
 
-std::size_t ceil_div(std::uint64_t value, std::size_t unit) { return static_cast<std::size_t>((value + unit - 1) / unit); }
+std::size_t ceil_div(std::uint64_t value, std::size_t unit) {
+    return static_cast<std::size_t>((value + unit - 1) / unit);
+}
 
 // Upper case as the directory orders names: ASCII and Latin-1 letters.
 char16_t upper(char16_t unit) noexcept {
@@ -154,9 +156,7 @@ std::string to_utf8(std::u16string_view name) {
 }  // namespace
 
 Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < sizeof COMPOUND_FILE_MAGIC || std::memcmp(bytes.data(), COMPOUND_FILE_MAGIC, sizeof COMPOUND_FILE_MAGIC) != 0) {
-        return std::unexpected(container_error("not a compound file"));
-    }
+    if (!starts_like_compound_file(bytes)) return std::unexpected(container_error("not a compound file"));
     if (bytes.size() < kHeaderBytes) return std::unexpected(container_error("header cut short"));
     if (read_u16_at(bytes, kByteOrderOffset) != kByteOrderMark) {
         return std::unexpected(container_error("bad byte order"));
@@ -171,7 +171,8 @@ Result<CompoundFile> CompoundFile::open(std::span<const std::uint8_t> bytes) {
     file.bytes_ = bytes;
     file.sector_shift_ = shift;
     // Sectors that begin inside the file; the last may be cut short.
-    const std::size_t sectors = bytes.size() > file.sector_size() ? ceil_div(bytes.size() - file.sector_size(), file.sector_size()) : 0;
+    const std::size_t sector_bytes = file.sector_size();
+    const std::size_t sectors = bytes.size() > sector_bytes ? ceil_div(bytes.size() - sector_bytes, sector_bytes) : 0;
     file.sector_count_ = static_cast<std::uint32_t>(std::min<std::size_t>(sectors, kFirstMarker));
     file.mini_cutoff_ = read_u32_at(bytes, kMiniCutoffOffset).value_or(0);
     if (auto read = file.read_allocation_tables(); !read) return std::unexpected(std::move(read.error()));
@@ -267,7 +268,9 @@ Result<void> CompoundFile::read_directory() {
     const std::size_t per_sector = sector_size() / kEntryBytes;
     entries_.reserve(chain.ids.size() * per_sector);
     for (const std::uint32_t id : chain.ids) {
-        for (std::size_t k = 0; k < per_sector; ++k) entries_.push_back(read_entry(sector_offset(id) + k * kEntryBytes));
+        for (std::size_t k = 0; k < per_sector; ++k) {
+            entries_.push_back(read_entry(sector_offset(id) + k * kEntryBytes));
+        }
     }
     if (entries_[kRootId].type != kRoot) return std::unexpected(container_error("no root entry"));
     return {};
@@ -371,7 +374,9 @@ Result<ByteBuffer> CompoundFile::read_stream(std::string_view path) const {
             IoErrorInfo::nested(IoErrorKind::InvalidData, "stream larger than its file: " + std::string(path))));
     }
     ByteBuffer data;
-    if (!data.resize(static_cast<std::size_t>(entry.size))) return std::unexpected(HwpError::io(IoErrorInfo::from_os(ENOMEM)));
+    if (!data.resize(static_cast<std::size_t>(entry.size))) {
+        return std::unexpected(HwpError::io(IoErrorInfo::from_os(ENOMEM)));
+    }
     if (!data.empty() && !copy_chain(entry, data)) {
         return std::unexpected(HwpError::io(
             IoErrorInfo::nested(IoErrorKind::UnexpectedEof, "failed to read stream " + std::string(path))));

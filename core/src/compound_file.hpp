@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <optional>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,6 +23,11 @@ namespace marlune {
 
 // The eight bytes every compound file starts with.
 inline constexpr std::uint8_t COMPOUND_FILE_MAGIC[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+inline bool starts_like_compound_file(std::span<const std::uint8_t> bytes) noexcept {
+    return bytes.size() >= sizeof COMPOUND_FILE_MAGIC &&
+           std::memcmp(bytes.data(), COMPOUND_FILE_MAGIC, sizeof COMPOUND_FILE_MAGIC) == 0;
+}
 
 class CompoundFile {
 public:

@@ -1,6 +1,7 @@
 #include "marlune/document.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -36,6 +37,28 @@ private:
 
 HwpError os_error(int errnum) { return HwpError::io(IoErrorInfo::from_os(errnum)); }
 
+// An open file and what fstat says of it.
+struct OpenFile {
+    UniqueFd fd;
+    struct stat st{};
+};
+
+Result<OpenFile> open_file(std::string_view path) {
+    if (path.find('\0') != std::string_view::npos) {
+        return std::unexpected(HwpError::io(
+            IoErrorInfo::fixed(IoErrorKind::InvalidInput, "file name contained an unexpected NUL byte")));
+    }
+    const std::string c_path(path);
+    int raw_fd;
+    do raw_fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (raw_fd < 0 && errno == EINTR);
+    if (raw_fd < 0) return std::unexpected(os_error(errno));
+    OpenFile file{UniqueFd(raw_fd)};
+    if (::fstat(raw_fd, &file.st) != 0) return std::unexpected(os_error(errno));
+    if (S_ISDIR(file.st.st_mode)) return std::unexpected(os_error(EISDIR));
+    return file;
+}
+
 // Reads the whole file. A file that is not a regular one (a pipe, a device)
 // is read to its end only while it still looks like a compound file, so that
 // an endless device cannot exhaust memory.
@@ -58,21 +81,52 @@ Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
         if (n < 0) return std::unexpected(os_error(errno));
         if (n == 0) break;
         filled += static_cast<std::size_t>(n);
-        if (!regular && filled >= sizeof COMPOUND_FILE_MAGIC && std::memcmp(bytes.data(), COMPOUND_FILE_MAGIC, sizeof COMPOUND_FILE_MAGIC) != 0) {
-            break;
-        }
+        const std::span<const std::uint8_t> read(bytes.data(), filled);
+        if (!regular && filled >= sizeof COMPOUND_FILE_MAGIC && !starts_like_compound_file(read)) break;
     }
     if (!bytes.resize(filled)) return std::unexpected(os_error(ENOMEM));
     return bytes;
 }
 
+// A private read-only mapping of a whole regular file; the reader touches
+// only the pages it reads (pictures a conversion never opens stay on disk).
+class MappedFile {
+public:
+    MappedFile() noexcept = default;
+    MappedFile(MappedFile&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    MappedFile& operator=(MappedFile&&) = delete;
+    ~MappedFile() {
+        if (data_ != nullptr) ::munmap(data_, size_);
+    }
+
+    // Maps the file, or yields an empty mapping when it cannot be mapped.
+    static MappedFile map(int fd, std::size_t size) noexcept {
+        MappedFile file;
+        void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (data == MAP_FAILED) return file;
+        file.data_ = data;
+        file.size_ = size;
+        return file;
+    }
+
+    bool empty() const noexcept { return data_ == nullptr; }
+    std::span<const std::uint8_t> bytes() const noexcept { return {static_cast<const std::uint8_t*>(data_), size_}; }
+
+private:
+    void* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 }  // namespace
 
-// The open container: the file's bytes and the reader over them (the file
-// itself is closed once read). The reader views the bytes, which a move of
-// the buffer leaves in place.
+// The open container: the file's bytes, mapped or read into memory (the
+// file descriptor is closed once they are), and the reader over them. The
+// reader views the bytes, which a move of either owner leaves in place;
+// members are released in reverse order: reader, then bytes.
 struct Document::Container {
     ByteBuffer bytes;
+    MappedFile mapping;
     CompoundFile file;
 };
 
@@ -82,32 +136,44 @@ Document& Document::operator=(Document&&) noexcept = default;
 Document::~Document() = default;
 
 Result<ByteBuffer> read_file(std::string_view path) {
-    if (path.find('\0') != std::string_view::npos) {
-        return std::unexpected(HwpError::io(
-            IoErrorInfo::fixed(IoErrorKind::InvalidInput, "file name contained an unexpected NUL byte")));
-    }
-    const std::string c_path(path);
-    int raw_fd;
-    do raw_fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
-    while (raw_fd < 0 && errno == EINTR);
-    if (raw_fd < 0) return std::unexpected(os_error(errno));
-    const UniqueFd fd(raw_fd);
-    struct stat st{};
-    if (::fstat(raw_fd, &st) != 0) return std::unexpected(os_error(errno));
-    if (S_ISDIR(st.st_mode)) return std::unexpected(os_error(EISDIR));
-    return read_whole_file(raw_fd, st);
+    auto file = open_file(path);
+    if (!file) return std::unexpected(std::move(file.error()));
+    return read_whole_file(file->fd.get(), file->st);
 }
 
+// Regular files from this size up are mapped rather than read. Measured on
+// the corpora (open, read the header and every section): below 64 KiB one
+// read() costs less than mapping and unmapping (about half); from 64 KiB
+// mapping costs a third to a tenth of reading, since pictures and other
+// streams a conversion never opens are not copied.
+constexpr std::size_t MIN_MAPPED_FILE_BYTES = 64 * 1024;
+
+// Smaller files, other kinds of file and files that cannot be mapped are
+// read whole. A file that another process cuts short while it is mapped
+// faults on the pages past its new end.
 Result<Document> open_document(std::string_view path) {
-    auto bytes = read_file(path);
+    auto file = open_file(path);
+    if (!file) return std::unexpected(std::move(file.error()));
+    if (S_ISREG(file->st.st_mode) && static_cast<std::uint64_t>(file->st.st_size) >= MIN_MAPPED_FILE_BYTES) {
+        MappedFile mapping = MappedFile::map(file->fd.get(), static_cast<std::size_t>(file->st.st_size));
+        if (!mapping.empty()) {
+            file->fd = UniqueFd();
+            auto reader = CompoundFile::open(mapping.bytes());
+            if (!reader) return std::unexpected(std::move(reader.error()));
+            return Document(
+                std::make_unique<Document::Container>(ByteBuffer(), std::move(mapping), std::move(*reader)));
+        }
+    }
+    auto bytes = read_whole_file(file->fd.get(), file->st);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
+    file->fd = UniqueFd();
     return open_document_from_buffer(std::move(*bytes));
 }
 
 Result<Document> open_document_from_buffer(ByteBuffer bytes) {
     auto file = CompoundFile::open(bytes);
     if (!file) return std::unexpected(std::move(file.error()));
-    return Document(std::make_unique<Document::Container>(std::move(bytes), std::move(*file)));
+    return Document(std::make_unique<Document::Container>(std::move(bytes), MappedFile(), std::move(*file)));
 }
 
 Result<Document> open_document_from_memory(std::span<const std::uint8_t> bytes) {

@@ -3,11 +3,12 @@
 Two layers:
 
 * ``write_cfb`` writes a Compound File Binary container (the OLE "structured
-  storage" HWP files live in): a 512-byte header, then 512-byte sectors
-  chained through the FAT.  Sector ``n`` starts at file offset
-  ``(n + 1) * SECTOR_SIZE``.  Sectors are laid out in this order: FAT,
+  storage" HWP files live in): a 512-byte header, then 512-byte (or
+  4096-byte) sectors chained through the FAT.  Sector ``n`` starts at file
+  offset ``(n + 1) * SECTOR_SIZE``.  Sectors are laid out in this order: FAT,
   DIFAT, MiniFAT, mini stream, the large streams in directory order, then
-  the directory, so a test can find and damage any part of the output.
+  the directory (or the directory right after the DIFAT), so a test can find
+  and damage any part of the output.
 * The HWP helpers build the streams: the FileHeader, and record streams made
   of tagged records (paragraphs, controls, tables, pictures, equations).
 
@@ -38,9 +39,7 @@ DIFSECT = 0xFFFFFFFC
 NOSTREAM = 0xFFFFFFFF
 
 CFB_MAGIC = b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"
-_IDS_PER_SECTOR = SECTOR_SIZE // 4        # FAT / MiniFAT entries per sector
 _HEADER_DIFAT = 109                       # FAT sector ids kept in the header
-_DIFAT_PER_SECTOR = _IDS_PER_SECTOR - 1   # last slot links to the next one
 _ENTRY_SIZE = 128
 assert array("I").itemsize == 4, "sector ids are stored as array('I')"
 _MAX_NAME_UNITS = 31                      # 64-byte name field incl. NUL
@@ -116,12 +115,19 @@ def _ceil(n: int, d: int) -> int:
     return -(-n // d)
 
 
-def write_cfb(streams: dict[str, bytes], storages: Iterable[str] = ()) -> bytes:
-    """Return a version 3 compound file holding ``streams`` and ``storages``.
+def write_cfb(streams: dict[str, bytes], storages: Iterable[str] = (), sector_shift: int = 9,
+              directory_first: bool = False) -> bytes:
+    """Return a compound file holding ``streams`` and ``storages``: version 3
+    with 512-byte sectors, or version 4 with ``sector_shift=12``.
 
     Paths are "/"-separated and relative to the root; parent storages are
     created as needed.  Streams shorter than 4096 bytes go to the mini stream.
+    ``directory_first`` puts the directory before the MiniFAT, so that cutting
+    the file short spoils only the streams at its end.
     """
+    sector_size = 1 << sector_shift
+    ids_per_sector = sector_size // 4
+    difat_per_sector = ids_per_sector - 1
     root = _Entry("Root Entry", _ROOT)
     for path in storages:
         _add(root, path, _STORAGE)
@@ -145,7 +151,7 @@ def write_cfb(streams: dict[str, bytes], storages: Iterable[str] = ()) -> bytes:
 
     # Mini stream: 64-byte mini sectors chained through the MiniFAT.
     n_mini = sum(_ceil(len(e.data), MINI_SECTOR_SIZE) for e in small)
-    minifat = array("I", [FREESECT]) * (_ceil(n_mini, _IDS_PER_SECTOR) * _IDS_PER_SECTOR)
+    minifat = array("I", [FREESECT]) * (_ceil(n_mini, ids_per_sector) * ids_per_sector)
     mini_stream = bytearray(n_mini * MINI_SECTOR_SIZE)
     pos = 0
     for e in small:
@@ -156,41 +162,42 @@ def write_cfb(streams: dict[str, bytes], storages: Iterable[str] = ()) -> bytes:
         mini_stream[pos * MINI_SECTOR_SIZE:pos * MINI_SECTOR_SIZE + len(e.data)] = e.data
         pos += count
 
-    n_minifat = len(minifat) // _IDS_PER_SECTOR
-    n_dir = _ceil(len(entries) * _ENTRY_SIZE, SECTOR_SIZE)
-    n_ministream = _ceil(len(mini_stream), SECTOR_SIZE)
-    n_data = n_minifat + n_dir + n_ministream + sum(_ceil(len(e.data), SECTOR_SIZE) for e in large)
+    n_minifat = len(minifat) // ids_per_sector
+    n_dir = _ceil(len(entries) * _ENTRY_SIZE, sector_size)
+    n_ministream = _ceil(len(mini_stream), sector_size)
+    n_data = n_minifat + n_dir + n_ministream + sum(_ceil(len(e.data), sector_size) for e in large)
 
     # The FAT must also cover its own sectors and the DIFAT sectors.
     n_fat = n_difat = 0
     while True:
-        fat_needed = _ceil(n_data + n_fat + n_difat, _IDS_PER_SECTOR)
-        difat_needed = _ceil(max(0, fat_needed - _HEADER_DIFAT), _DIFAT_PER_SECTOR)
+        fat_needed = _ceil(n_data + n_fat + n_difat, ids_per_sector)
+        difat_needed = _ceil(max(0, fat_needed - _HEADER_DIFAT), difat_per_sector)
         if (fat_needed, difat_needed) == (n_fat, n_difat):
             break
         n_fat, n_difat = fat_needed, difat_needed
 
     n_sectors = n_fat + n_difat + n_data
-    fat = array("I", [FREESECT]) * (n_fat * _IDS_PER_SECTOR)
+    fat = array("I", [FREESECT]) * (n_fat * ids_per_sector)
     fat[0:n_fat] = array("I", [FATSECT]) * n_fat
     fat[n_fat:n_fat + n_difat] = array("I", [DIFSECT]) * n_difat
-    out = bytearray((1 + n_sectors) * SECTOR_SIZE)
+    out = bytearray((1 + n_sectors) * sector_size)
     next_free = n_fat + n_difat
 
-    def place(data: bytes | bytearray | memoryview) -> int:
+    def place(data: bytes | bytearray | memoryview, count: int | None = None) -> int:
         """Copy data into fresh chained sectors; return the first one."""
         nonlocal next_free
-        count = _ceil(len(data), SECTOR_SIZE)
+        count = _ceil(len(data), sector_size) if count is None else count
         if not count:
             return ENDOFCHAIN
         start = next_free
         fat[start:start + count - 1] = array("I", range(start + 1, start + count))
         fat[start + count - 1] = ENDOFCHAIN
-        offset = (start + 1) * SECTOR_SIZE
+        offset = (start + 1) * sector_size
         out[offset:offset + len(data)] = data
         next_free += count
         return start
 
+    dir_start = place(b"", n_dir) if directory_first else ENDOFCHAIN
     minifat_start = place(_le(minifat))
     root.start = place(mini_stream)
     for e in large:
@@ -205,25 +212,29 @@ def write_cfb(streams: dict[str, bytes], storages: Iterable[str] = ()) -> bytes:
         directory += _DIR_ENTRY.pack(raw, len(raw), e.kind, _BLACK, e.left, e.right,
                                      e.child, b"", 0, 0, 0, start, size)
     unused = _DIR_ENTRY.pack(b"", 0, 0, 0, NOSTREAM, NOSTREAM, NOSTREAM, b"", 0, 0, 0, 0, 0)
-    directory += unused * (n_dir * SECTOR_SIZE // _ENTRY_SIZE - len(entries))
-    dir_start = place(directory)
+    directory += unused * (n_dir * sector_size // _ENTRY_SIZE - len(entries))
+    if directory_first:
+        out[(dir_start + 1) * sector_size:(dir_start + 1 + n_dir) * sector_size] = directory
+    else:
+        dir_start = place(directory)
     assert next_free == n_sectors
 
     # FAT sectors, then DIFAT sectors listing FAT sectors beyond the 109th.
-    out[SECTOR_SIZE:(n_fat + 1) * SECTOR_SIZE] = _le(fat)
+    out[sector_size:(n_fat + 1) * sector_size] = _le(fat)
     fat_ids = list(range(n_fat))
     for i in range(n_difat):
-        ids = fat_ids[_HEADER_DIFAT + i * _DIFAT_PER_SECTOR:][:_DIFAT_PER_SECTOR]
-        ids += [FREESECT] * (_DIFAT_PER_SECTOR - len(ids))
+        ids = fat_ids[_HEADER_DIFAT + i * difat_per_sector:][:difat_per_sector]
+        ids += [FREESECT] * (difat_per_sector - len(ids))
         ids.append(n_fat + i + 1 if i + 1 < n_difat else ENDOFCHAIN)
-        offset = (n_fat + i + 1) * SECTOR_SIZE
-        out[offset:offset + SECTOR_SIZE] = struct.pack(f"<{_IDS_PER_SECTOR}I", *ids)
+        offset = (n_fat + i + 1) * sector_size
+        out[offset:offset + sector_size] = struct.pack(f"<{ids_per_sector}I", *ids)
 
     head = fat_ids[:_HEADER_DIFAT]
     head += [FREESECT] * (_HEADER_DIFAT - len(head))
-    out[:SECTOR_SIZE] = _HEADER.pack(
-        CFB_MAGIC, b"", 0x003E, 3, 0xFFFE, 9, 6, b"", 0, n_fat, dir_start, 0,
-        MINI_STREAM_CUTOFF, minifat_start, n_minifat,
+    version = 3 if sector_shift == 9 else 4
+    out[:512] = _HEADER.pack(
+        CFB_MAGIC, b"", 0x003E, version, 0xFFFE, sector_shift, 6, b"", n_dir if version == 4 else 0,
+        n_fat, dir_start, 0, MINI_STREAM_CUTOFF, minifat_start, n_minifat,
         n_fat if n_difat else ENDOFCHAIN, n_difat,
     ) + struct.pack(f"<{_HEADER_DIFAT}I", *head)
     return bytes(out)
@@ -288,9 +299,10 @@ def record(tag: int, level: int, payload: bytes = b"", extended: bool | None = N
 
 def hwp_document(sections: Sequence[bytes | None], compressed: bool = True,
                  header: bytes | None = None, extra_streams: dict[str, bytes] | None = None,
-                 storages: Iterable[str] = ()) -> bytes:
+                 storages: Iterable[str] = (), **layout: object) -> bytes:
     """A whole HWP file; ``None`` in ``sections`` leaves that SectionN out.
-    A path in ``storages`` replaces a default stream of the same name."""
+    A path in ``storages`` replaces a default stream of the same name;
+    ``layout`` goes to ``write_cfb`` (sector size, directory placement)."""
     pack = deflate_raw if compressed else bytes
     storages = list(storages)
     defaults = {
@@ -303,7 +315,7 @@ def hwp_document(sections: Sequence[bytes | None], compressed: bool = True,
         if body is not None:
             streams[f"BodyText/Section{n}"] = pack(body)
     streams.update(extra_streams or {})
-    return write_cfb(streams, storages)
+    return write_cfb(streams, storages, **layout)  # type: ignore[arg-type]
 
 
 def write_document(path: str | os.PathLike[str], *args: object,
