@@ -18,8 +18,8 @@ ctest --test-dir "$build" --output-on-failure
 # A package folder holding the Python files and the instrumented module.
 package=$build/package/marlune
 rm -rf "$build/package" && mkdir -p "$package"
-cp "$root"/python/marlune/*.py "$root"/python/marlune/*.pyi "$package/"
-cp "$build"/_*.so "$package/"
+cp "$root"/python/marlune/*.py "$root"/python/marlune/*.pyi "$root/python/marlune/py.typed" "$package/"
+cp "$build"/_marlune*.so "$build"/_convert*.so "$package/"
 
 asan=$(g++ -print-file-name=libasan.so)
 export LD_PRELOAD="$asan"
@@ -28,5 +28,5 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export PYTHONPATH="$build/package"
 export MARLUNE_EXPECT_MODULE="$package"
 cd "$root"
-"$venv/bin/python" -c 'import marlune._marlune as m, os; assert os.path.dirname(m.__file__) == os.environ["MARLUNE_EXPECT_MODULE"], m.__file__'
+"$venv/bin/python" -c 'import marlune._marlune as m, marlune._convert as c, os; assert {os.path.dirname(m.__file__), os.path.dirname(c.__file__)} == {os.environ["MARLUNE_EXPECT_MODULE"]}, (m.__file__, c.__file__)'
 "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python

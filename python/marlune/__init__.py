@@ -1,7 +1,15 @@
-"""HWP 5.0 documents to Markdown."""
+"""HWP 5.0 and HWPX documents to Markdown.
+
+``convert``/``parse``: the faithful conversion (real table structure, notes,
+links, pictures, metadata), run without the interpreter lock.
+``hwp_to_markdown``/``hwp_debug_records``: the exact conversion, unchanged.
+Framework integrations live in ``marlune.langchain``, ``marlune.llama_index``
+and ``marlune.dask``, imported only when asked for.
+"""
 
 from importlib.metadata import PackageNotFoundError, version
 
+from marlune._api import Document, Image, convert, parse
 from marlune._marlune import hwp_debug_records, hwp_to_markdown
 
 try:
@@ -9,4 +17,4 @@ try:
 except PackageNotFoundError:  # running from a source tree
     __version__ = "0+unknown"
 
-__all__ = ["hwp_to_markdown", "hwp_debug_records"]
+__all__ = ["convert", "parse", "Document", "Image", "hwp_to_markdown", "hwp_debug_records"]

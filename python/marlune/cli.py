@@ -1,8 +1,9 @@
-"""The `marlune` command: convert HWP documents to Markdown from the shell.
+"""The `marlune` command: convert HWP and HWPX documents to Markdown from the shell.
 
-    marlune FILE.hwp                  Markdown on standard output
-    marlune PATH... -o OUTDIR         every file given and every *.hwp under the
+    marlune FILE.hwp                  Markdown on standard output (the faithful conversion)
+    marlune PATH... -o OUTDIR         every file given and every *.hwp and *.hwpx under the
                                       directories given, as OUTDIR/<relative path>.md
+    marlune --exact FILE.hwp          hwp_to_markdown's output instead
     marlune --records FILE.hwp        the record listing of the first section
 """
 
@@ -10,16 +11,23 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import dataclasses
+import functools
+import importlib.util
 import multiprocessing
 import os
+import re
 import signal
 import sys
-import tempfile
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
+from datetime import datetime
 from pathlib import Path
+from typing import Any
 
 from marlune import __version__
+from marlune._api import link_target, metadata_values, run
+from marlune._files import write_atomically
 from marlune._marlune import hwp_debug_records, hwp_to_markdown
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_INTERRUPTED = 0, 1, 2, 130
@@ -42,6 +50,19 @@ TAG_NAMES = {
 class Job:
     source: str
     target: str | None  # None: the Markdown goes back to the caller
+    name: str = ""  # the document's relative path without suffix: its picture folder under --images
+
+
+@dataclass(frozen=True)
+class Settings:
+    """How every document of a run is converted."""
+    exact: bool = False
+    tables: str = "auto"
+    notes: bool = True
+    headers: bool = False
+    images: str | None = None  # the folder pictures are written under
+    front_matter: bool = False
+    base: str = os.curdir  # picture links of standard output are relative to this folder
 
 
 @dataclass(frozen=True)
@@ -60,72 +81,69 @@ def positive_int(text: str) -> int:
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog="marlune", description="Convert HWP 5.0 documents to Markdown.")
+        prog="marlune", description="Convert HWP 5.0 and HWPX documents to Markdown.")
     parser.add_argument("paths", nargs="*", metavar="PATH",
-                        help="HWP files, or directories searched for *.hwp (with -o)")
+                        help="HWP or HWPX files, or directories searched for *.hwp and *.hwpx (with -o)")
     parser.add_argument("-o", "--output", metavar="OUTDIR",
                         help="write OUTDIR/<relative path>.md for each document")
     parser.add_argument("-j", "--jobs", type=positive_int, default=os.cpu_count() or 1,
                         help="worker processes (default: the number of CPUs)")
+    parser.add_argument("--dask", metavar="SCHEDULER_ADDRESS",
+                        help="convert on the Dask cluster at this address instead of local processes "
+                             "(the workers must see the files and OUTDIR; needs marlune[dask])")
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    parser.add_argument("--exact", action="store_true",
+                        help="write hwp_to_markdown's exact output (*.hwp only) instead of the faithful conversion")
+    faithful = parser.add_argument_group("faithful conversion")
+    faithful.add_argument("--tables", choices=("auto", "html", "pipe"),
+                          help="tables as pipe tables with HTML where cells are merged (auto, the default), "
+                               "always HTML, or always pipe tables")
+    faithful.add_argument("--no-notes", action="store_true", help="leave out footnotes and endnotes")
+    faithful.add_argument("--headers", action="store_true",
+                          help="write page headers, footers and master pages, each once")
+    faithful.add_argument("--images", metavar="DIR",
+                          help="write the pictures of each document to DIR/<document name>/ and link them")
+    faithful.add_argument("--front-matter", action="store_true",
+                          help="begin each document with its metadata as a YAML block")
     parser.add_argument("--records", metavar="FILE",
                         help="print the record listing of FILE's first section")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     return parser
 
 
-def is_hwp(path: Path) -> bool:
-    return path.suffix.lower() == ".hwp"
+def settings_from(args: argparse.Namespace, parser: argparse.ArgumentParser) -> Settings:
+    if args.exact:
+        given = [flag for flag, value in (("--tables", args.tables), ("--no-notes", args.no_notes),
+                                          ("--headers", args.headers), ("--images", args.images),
+                                          ("--front-matter", args.front_matter)) if value]
+        if given:
+            parser.error(f"{', '.join(given)}: not with --exact (options of the faithful conversion)")
+        return Settings(exact=True)
+    return Settings(tables=args.tables or "auto", notes=not args.no_notes, headers=args.headers,
+                    images=args.images, front_matter=args.front_matter)
 
 
-def plan_jobs(paths: Sequence[str], output: str | None) -> list[Job]:
+def document_suffixes(settings: Settings) -> tuple[str, ...]:
+    """What a folder is searched for: the exact conversion reads HWP 5.0 only."""
+    return (".hwp",) if settings.exact else (".hwp", ".hwpx")
+
+
+def plan_jobs(paths: Sequence[str], output: str | None, suffixes: tuple[str, ...] = (".hwp",)) -> list[Job]:
     """One job per document, in the order given; directories in sorted order."""
     jobs: list[Job] = []
     for given in paths:
         root = Path(given)
         if output is not None and root.is_dir():
-            found = sorted(p for p in root.rglob("*") if p.is_file() and is_hwp(p))
-            jobs += [Job(str(p), str(Path(output, p.relative_to(root)).with_suffix(".md"))) for p in found]
+            found = sorted(p for p in root.rglob("*") if p.is_file() and p.suffix.lower() in suffixes)
+            for p in found:
+                relative = p.relative_to(root)
+                jobs.append(Job(str(p), str(Path(output, relative).with_suffix(".md")),
+                                str(relative.with_suffix(""))))
         elif output is not None:
-            jobs.append(Job(given, str(Path(output, root.name).with_suffix(".md"))))
+            jobs.append(Job(given, str(Path(output, root.name).with_suffix(".md")), root.stem))
         else:
-            jobs.append(Job(given, None))
+            jobs.append(Job(given, None, root.stem))
     return jobs
-
-
-# Interrupts are held back while a document is written: one that arrives
-# meanwhile takes effect once the temporary file is renamed into place or
-# removed, never in between.
-_INTERRUPTS = {signal.SIGINT, signal.SIGTERM}
-
-
-def _new_file_mode() -> int:
-    """The mode an ordinary new file gets: 0666 less the umask."""
-    mask = os.umask(0)
-    os.umask(mask)
-    return 0o666 & ~mask
-
-
-def write_atomically(target: str, text: str) -> None:
-    """Writes through a temporary file in the same folder, renamed into place,
-    so that an interrupted run never leaves a half-written document."""
-    folder = os.path.dirname(target) or "."
-    os.makedirs(folder, exist_ok=True)
-    mode = _new_file_mode()
-    temporary = None
-    held = signal.pthread_sigmask(signal.SIG_BLOCK, _INTERRUPTS)
-    try:
-        fd, temporary = tempfile.mkstemp(dir=folder, prefix=".marlune-", suffix=".tmp")
-        with os.fdopen(fd, "w", encoding="utf-8", newline="") as stream:
-            os.fchmod(stream.fileno(), mode)
-            stream.write(text)
-        os.replace(temporary, target)
-        temporary = None
-    finally:
-        if temporary is not None:
-            with contextlib.suppress(FileNotFoundError):
-                os.unlink(temporary)
-        signal.pthread_sigmask(signal.SIG_SETMASK, held)
 
 
 def os_error_text(error: OSError) -> str:
@@ -152,10 +170,61 @@ def readable_path(source: str) -> Iterator[str]:
     yield source
 
 
-def convert(job: Job) -> Outcome:
+# Characters a YAML double-quoted scalar must escape: the quote, the
+# backslash, line breaks and everything YAML does not count as printable.
+_YAML_ESCAPED = re.compile(r'[^\t\x20-\x7e\xa0-\u2027\u202a-\ud7ff\ue000-\ufefe\uff00-\ufffd\U00010000-\U0010ffff]|["\\]')
+
+
+def _yaml_char(match: re.Match[str]) -> str:
+    char = match.group()
+    if char in '"\\':
+        return "\\" + char
+    code = ord(char)
+    return f"\\u{code:04x}" if code <= 0xFFFF else f"\\U{code:08x}"
+
+
+def yaml_value(value: Any) -> str:
+    """A metadata value as a YAML scalar: strings double-quoted, times in
+    ISO 8601, numbers as they are."""
+    if isinstance(value, datetime):
+        return value.isoformat().replace("+00:00", "Z")
+    if isinstance(value, str):
+        return '"' + _YAML_ESCAPED.sub(_yaml_char, value) + '"'
+    return str(value)
+
+
+def front_matter(metadata: dict[str, Any]) -> str:
+    lines = "".join(f"{key}: {yaml_value(value)}\n" for key, value in metadata.items())
+    return f"---\n{lines}---\n\n"
+
+
+def image_folder(job: Job, settings: Settings) -> tuple[str, str]:
+    """Where a document's pictures go (DIR/<document name>/) and the prefix of
+    their links: relative to the .md file, or to the current directory when
+    the Markdown goes to standard output."""
+    assert settings.images is not None
+    folder = os.path.join(settings.images, job.name or Path(job.source).stem)
+    start = os.path.dirname(os.path.abspath(job.target)) if job.target is not None else settings.base
+    return folder, link_target(os.path.join(os.path.relpath(folder, start), ""))
+
+
+def faithful_text(job: Job, settings: Settings) -> str:
+    options = {"tables": settings.tables, "notes": settings.notes, "headers": settings.headers}
+    folder, prefix = image_folder(job, settings) if settings.images is not None else (None, "")
+    markdown, metadata, _images = run(job.source, options, collect=False, folder=folder, link_prefix=prefix)
+    if settings.front_matter:
+        return front_matter(metadata_values(metadata)) + markdown
+    return markdown
+
+
+def exact_text(job: Job) -> str:
+    with readable_path(job.source) as path:
+        return hwp_to_markdown(path)
+
+
+def convert(settings: Settings, job: Job) -> Outcome:
     try:
-        with readable_path(job.source) as path:
-            markdown = hwp_to_markdown(path)
+        markdown = exact_text(job) if settings.exact else faithful_text(job, settings)
     except RuntimeError as error:
         return Outcome(job.source, error=str(error))
     except OSError as error:
@@ -163,7 +232,7 @@ def convert(job: Job) -> Outcome:
     if job.target is None:
         return Outcome(job.source, markdown=markdown)
     try:
-        write_atomically(job.target, markdown + "\n" if markdown else "")
+        write_atomically(job.target, (markdown + "\n").encode("utf-8") if markdown else b"")
     except OSError as error:
         return Outcome(job.source, error=f"cannot write {job.target}: {error.strerror or error}")
     return Outcome(job.source)
@@ -175,18 +244,47 @@ def _init_worker() -> None:
     signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
-def run_jobs(jobs: list[Job], workers: int) -> Iterator[Outcome]:
+def run_jobs(jobs: list[Job], workers: int, settings: Settings = Settings()) -> Iterator[Outcome]:
     """Outcomes in the order of the jobs, whichever finishes first."""
+    convert_job = functools.partial(convert, settings)
     if workers <= 1 or len(jobs) <= 1:
-        yield from map(convert, jobs)
+        yield from map(convert_job, jobs)
         return
     pool = multiprocessing.get_context("fork").Pool(min(workers, len(jobs)), initializer=_init_worker)
     try:
-        yield from pool.imap(convert, jobs, chunksize=1)
+        yield from pool.imap(convert_job, jobs, chunksize=1)
         pool.close()
     finally:
         pool.terminate()
         pool.join()
+
+
+class ClusterUnreachable(Exception):
+    """--dask named a scheduler that could not be reached."""
+
+
+def on_cluster(job: Job) -> Job:
+    """A job that any worker runs alike, whatever its current directory."""
+    target = os.path.abspath(job.target) if job.target is not None else None
+    return dataclasses.replace(job, source=os.path.abspath(job.source), target=target)
+
+
+def run_on_dask(jobs: list[Job], address: str, settings: Settings) -> Iterator[Outcome]:
+    """Outcomes in the order of the jobs, converted by the cluster's workers
+    exactly as local workers would (each writes its own -o output)."""
+    from distributed import Client
+
+    settings = dataclasses.replace(settings, base=os.path.abspath(settings.base))
+    if settings.images is not None:
+        settings = dataclasses.replace(settings, images=os.path.abspath(settings.images))
+    try:
+        client = Client(address)
+    except OSError as error:
+        raise ClusterUnreachable(f"cannot reach the Dask scheduler at {address}: {error}") from error
+    with client:
+        futures = client.map(functools.partial(convert, settings), [on_cluster(job) for job in jobs], pure=False)
+        for job, future in zip(jobs, futures):
+            yield dataclasses.replace(future.result(), source=job.source)
 
 
 def progress(total: int, quiet: bool):  # -> tqdm or None
@@ -202,13 +300,15 @@ def _silence_stdout() -> None:
     os.dup2(devnull, sys.stdout.fileno())
 
 
-def convert_all(jobs: list[Job], workers: int, quiet: bool) -> int:
+def convert_all(jobs: list[Job], workers: int, quiet: bool, settings: Settings = Settings(),
+                dask: str | None = None) -> int:
     out = sys.stdout.buffer
     bar = progress(len(jobs), quiet)
     failed = False
     first = True
+    outcomes = run_jobs(jobs, workers, settings) if dask is None else run_on_dask(jobs, dask, settings)
     try:
-        for outcome in run_jobs(jobs, workers):
+        for outcome in outcomes:
             if outcome.error is not None:
                 failed = True
                 message = f"{outcome.source}: {outcome.error}"
@@ -266,10 +366,17 @@ def main(argv: Sequence[str] | None = None) -> int:
             for given in args.paths:
                 if os.path.isdir(given):
                     parser.error(f"{given} is a directory: use -o OUTDIR to convert a folder")
-        return convert_all(plan_jobs(args.paths, args.output), args.jobs, args.quiet)
+        settings = settings_from(args, parser)
+        if args.dask is not None and importlib.util.find_spec("distributed") is None:
+            parser.error('--dask needs Dask: pip install "marlune[dask]"')
+        jobs = plan_jobs(args.paths, args.output, document_suffixes(settings))
+        return convert_all(jobs, args.jobs, args.quiet, settings, args.dask)
     except KeyboardInterrupt:
         print("interrupted", file=sys.stderr)
         return EXIT_INTERRUPTED
+    except ClusterUnreachable as error:
+        print(error, file=sys.stderr)
+        return EXIT_FAILED
     except BrokenPipeError:
         # The reader of --records output went away: not an error of ours.
         _silence_stdout()

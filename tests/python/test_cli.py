@@ -20,6 +20,7 @@ import sys
 import termios
 import time
 from collections.abc import Sequence
+from datetime import datetime, timezone
 from pathlib import Path
 
 import pytest
@@ -109,7 +110,7 @@ def long_doc(tmp_path_factory: pytest.TempPathFactory) -> Path:
 
 @pytest.fixture(scope="module")
 def long_markdown(long_doc: Path) -> str:
-    return hwp_to_markdown(str(long_doc))
+    return marlune.convert(long_doc)  # the faithful conversion is the command's default
 
 
 @pytest.fixture
@@ -192,24 +193,26 @@ def test_results_and_errors_come_out_in_input_order(tmp_path, long_doc, long_mar
 # Converting into an output folder
 # --------------------------------------------------------------------------
 
-def test_folder_tree_and_given_files_land_under_outdir(tmp_path):
+@pytest.mark.parametrize("flags, hwpx", [([], {"sub/x.md": "x"}), (["--exact"], {})], ids=["faithful", "exact"])
+def test_folder_tree_and_given_files_land_under_outdir(tmp_path, flags, hwpx):
+    # The faithful conversion also takes *.hwpx from folders (told apart by content, not name).
     tree = tmp_path / "tree"
     write_doc(tree / "a.hwp", ["a"])
     write_doc(tree / "sub" / "b.HWP", ["b"])
     write_doc(tree / "sub" / "deeper" / "c.Hwp", ["c"])
     write_doc(tree / "folder.hwp" / "inside.hwp", ["inside"])  # a folder named like a document
     write_doc(tree / "sub" / "copy.hwp.bak", ["ignored"])
-    write_doc(tree / "sub" / "x.hwpx", ["ignored"])
+    write_doc(tree / "sub" / "x.HwpX", ["x"])
     (tree / "notes.txt").write_text("not a document")
     write_doc(tmp_path / "elsewhere" / "deep" / "given.hwp", ["given"])
     write_doc(tmp_path / "plain.HWP", ["plain"])
 
-    proc = run(["tree", "elsewhere/deep/given.hwp", "plain.HWP", "-o", "out/new"], cwd=tmp_path)
+    proc = run(["tree", "elsewhere/deep/given.hwp", "plain.HWP", "-o", "out/new", *flags], cwd=tmp_path)
 
     assert (proc.returncode, proc.stdout, proc.stderr) == (0, b"", b"")
     out = tmp_path / "out" / "new"
     expected = {"a.md": "a", "sub/b.md": "b", "sub/deeper/c.md": "c", "folder.hwp/inside.md": "inside",
-                "given.md": "given", "plain.md": "plain"}
+                "given.md": "given", "plain.md": "plain", **hwpx}
     assert files_under(out) == set(expected)  # no temporary file either
     for name, text in expected.items():
         assert (out / name).read_text(encoding="utf-8") == text + "\n", name
@@ -259,8 +262,9 @@ def test_unwritable_outdir_fails_each_file_and_goes_on(tmp_path):
     assert all(": cannot write out/" in line for line in lines), lines
 
 
+@pytest.mark.parametrize("flags", [[], ["--exact"]], ids=["faithful", "exact"])
 @pytest.mark.parametrize("jobs", ["1", "2"])
-def test_file_names_that_are_not_utf8_convert(tmp_path, jobs):
+def test_file_names_that_are_not_utf8_convert(tmp_path, jobs, flags):
     # Names in a legacy encoding (here EUC-KR, and a lone 0xFF byte) are
     # common in old archives; found in a folder or given directly, they
     # convert like any other, and their outputs keep the same bytes.
@@ -269,7 +273,7 @@ def test_file_names_that_are_not_utf8_convert(tmp_path, jobs):
     write_doc(Path(os.fsdecode(bytes(tree) + b"/" + legacy + b".hwp")), ["legacy"])
     write_doc(tree / "z.hwp", ["after"])
     write_doc(Path(os.fsdecode(bytes(tmp_path) + b"/\xff.hwp")), ["given"])
-    proc = run(["tree", os.fsdecode(b"\xff.hwp"), "--jobs", jobs, "-o", "out"], cwd=tmp_path)
+    proc = run(["tree", os.fsdecode(b"\xff.hwp"), "--jobs", jobs, "-o", "out", *flags], cwd=tmp_path)
     assert (proc.returncode, proc.stderr) == (0, b"")
     out = bytes(tmp_path / "out")
     outputs = {legacy + b".md": "legacy\n", b"z.md": "after\n", b"\xff.md": "given\n"}
@@ -293,6 +297,74 @@ def test_failure_of_a_file_name_that_is_not_utf8_is_reported(tmp_path, bad_signa
 
 
 # --------------------------------------------------------------------------
+# The faithful conversion's options, and --exact
+# --------------------------------------------------------------------------
+
+# A paragraph, a table and a captioned picture: the two conversions differ here.
+MIXED_SECTION = (hf.para("본문") + hf.para(hf.para_text(hf.ctrl_char(11, "tbl "), hf.PARA_END))
+                 + hf.table([["a", "b"], ["c", "d"]])
+                 + hf.para(hf.para_text(hf.ctrl_char(11, "gso "), hf.PARA_END)) + hf.picture(caption=["그림"]))
+
+
+@pytest.mark.parametrize("flags, options", [
+    pytest.param([], {}, id="default"),
+    pytest.param(["--tables", "html"], {"tables": "html"}, id="tables-html"),
+    pytest.param(["--tables", "pipe"], {"tables": "pipe"}, id="tables-pipe"),
+    pytest.param(["--no-notes"], {"notes": False}, id="no-notes"),
+    pytest.param(["--headers", "--tables", "auto"], {"headers": True}, id="headers"),
+])
+def test_options_reach_the_faithful_conversion(tmp_path, flags, options):
+    hf.write_document(tmp_path / "m.hwp", [MIXED_SECTION])
+    proc = run(["m.hwp", *flags], cwd=tmp_path)
+    assert (proc.returncode, proc.stderr) == (0, b"")
+    assert proc.stdout.decode() == marlune.convert(tmp_path / "m.hwp", **options) + "\n"
+
+
+def test_exact_writes_hwp_to_markdown(tmp_path):
+    hf.write_document(tmp_path / "m.hwp", [MIXED_SECTION])
+    exact = run(["m.hwp", "--exact"], cwd=tmp_path).stdout.decode()
+    assert exact == hwp_to_markdown(str(tmp_path / "m.hwp")) + "\n"
+    assert exact != run(["m.hwp"], cwd=tmp_path).stdout.decode()
+
+
+def test_front_matter_comes_before_the_markdown(tmp_path):
+    hf.write_document(tmp_path / "m.hwp", [MIXED_SECTION, hf.para("둘")])
+    proc = run(["m.hwp", "--front-matter"], cwd=tmp_path)
+    header = '---\nsections: 2\nversion: "5.0.3.0"\nformat: "hwp"\n---\n\n'
+    assert proc.stdout.decode() == header + marlune.convert(tmp_path / "m.hwp") + "\n"
+
+
+@pytest.mark.parametrize("value, text", [
+    pytest.param('보고서 "최종"', '"보고서 \\"최종\\""', id="quotes"),
+    pytest.param("a\\b: c # d", '"a\\\\b: c # d"', id="backslash-colon-hash"),
+    pytest.param("줄\n바꿈\r\u2028\x85\t", '"줄\\u000a바꿈\\u000d\\u2028\\u0085\t"', id="line-breaks"),
+    pytest.param("\x00\x1b\ufeff😀", '"\\u0000\\u001b\\ufeff😀"', id="unprintable"),
+    pytest.param("", '""', id="empty"),
+    pytest.param(datetime(2024, 5, 6, 7, 8, 9, tzinfo=timezone.utc), "2024-05-06T07:08:09Z", id="time"),
+    pytest.param(3, "3", id="number"),
+])
+def test_front_matter_values_are_safe_yaml(value, text):
+    from marlune.cli import yaml_value
+
+    assert yaml_value(value) == text
+
+
+@pytest.mark.parametrize("outdir, link", [
+    pytest.param(True, "](../../img/sub/내%20문서/", id="outdir-relative-to-md"),
+    pytest.param(False, "](img/내%20문서/", id="stdout-relative-to-cwd"),
+])
+def test_images_go_under_a_folder_per_document(tmp_path, outdir, link):
+    (tmp_path / "tree" / "sub").mkdir(parents=True)
+    hf.write_document(tmp_path / "tree" / "sub" / "내 문서.hwp", [MIXED_SECTION])
+    args = ["tree", "-o", "out"] if outdir else [str(Path("tree", "sub", "내 문서.hwp"))]
+    proc = run([*args, "--images", "img"], cwd=tmp_path)
+    assert (proc.returncode, proc.stderr) == (0, b"")
+    markdown = (tmp_path / "out" / "sub" / "내 문서.md").read_text() if outdir else proc.stdout.decode()
+    assert link in markdown
+    assert (tmp_path / "img" / "sub" / "내 문서" if outdir else tmp_path / "img" / "내 문서").is_dir()
+
+
+# --------------------------------------------------------------------------
 # Exit status and usage errors
 # --------------------------------------------------------------------------
 
@@ -307,6 +379,10 @@ def test_failure_of_a_file_name_that_is_not_utf8_is_reported(tmp_path, bad_signa
     pytest.param(["a.hwp", "-o"], id="outdir-without-value"),
     pytest.param(["--records", "a.hwp", "b.hwp"], id="records-with-other-path"),
     pytest.param(["--records", "a.hwp", "-o", "out"], id="records-with-outdir"),
+    pytest.param(["a.hwp", "--tables", "grid"], id="unknown-table-mode"),
+    pytest.param(["a.hwp", "--exact", "--tables", "html"], id="exact-with-tables"),
+    pytest.param(["tree", "-o", "out", "--exact", "--images", "img"], id="exact-with-images"),
+    pytest.param(["a.hwp", "--exact", "--front-matter"], id="exact-with-front-matter"),
 ])
 def test_usage_errors_exit_2_and_convert_nothing(tmp_path, args):
     write_doc(tmp_path / "tree" / "t.hwp", ["t"])
