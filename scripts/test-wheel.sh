@@ -17,6 +17,7 @@ wheels=("$wheel_dir"/marlune-*.whl)
 wheel=${wheels[0]}
 work=$root/build/test-wheel
 
+failed=()
 for version in "${versions[@]}"; do
   python=$(bash "$root/scripts/find-python.sh" "$version")
   venv=$work/py$version
@@ -34,6 +35,10 @@ for version in "${versions[@]}"; do
   run=$(mktemp -d "$work/run.XXXXXX")
   echo "== CPython $version: $(basename "$wheel")"
   (cd "$run" && PATH=$user_path MARLUNE_EXPECT_MODULE=$package "$venv/bin/python" -m pytest -q \
-    -p no:cacheprovider --import-mode=importlib --rootdir "$run" "$root/tests/python")
+    -p no:cacheprovider --import-mode=importlib --rootdir "$run" "$root/tests/python") || failed+=("$version")
   rm -rf "$run"
 done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "error: the tests failed on CPython ${failed[*]}" >&2
+  exit 1
+fi
