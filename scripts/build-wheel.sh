@@ -12,7 +12,7 @@
 # Usage: build-wheel.sh [OUTPUT_DIR]  (default: dist)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-venv=${VENV:-$root/build/wheel-venv}
+venv=$(cd "${VENV:-$root/build/wheel-venv}" && pwd)
 out=${1:-$root/dist}
 plat=${WHEEL_PLAT:-manylinux2014_x86_64}
 target=x86_64-linux-gnu.2.17
