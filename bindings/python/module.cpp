@@ -49,10 +49,9 @@ std::nullptr_t raise_hwp_error(const marlune::HwpError& error) {
     return nullptr;
 }
 
-// The type's name as the interpreter's own messages print it (its C-level
-// name): a type of a module other than builtins whose name cannot be changed
-// (a type from C) carries the module's name in front, a class keeps its bare
-// name.
+// The type's C-level name (tp_name, which the limited API does not expose):
+// a type defined in C (its name cannot change) carries its module's name in
+// front unless that is builtins; a class defined in Python keeps its bare name.
 PyRef type_display_name(PyObject* object) {
     PyTypeObject* type = Py_TYPE(object);
     PyRef name(PyType_GetName(type));
