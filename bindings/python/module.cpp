@@ -1,7 +1,11 @@
 // The _marlune extension module: argument binding, result objects and the
 // translation of reader errors into Python exceptions. The only file that
-// knows Python; the conversion itself lives in the core library.
+// knows Python; the conversion itself lives in the core library. Written for
+// the limited API of 3.12, so one build serves every later interpreter.
 #define PY_SSIZE_T_CLEAN
+#ifndef Py_LIMITED_API
+#define Py_LIMITED_API 0x030C0000
+#endif
 #include <Python.h>
 
 #include <atomic>
@@ -9,32 +13,13 @@
 #include <exception>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "marlune/markdown.hpp"
+#include "py_ref.hpp"
 
 namespace {
 
-// An owned (strong) reference, released when it goes out of scope.
-class PyRef {
-public:
-    PyRef() noexcept = default;
-    explicit PyRef(PyObject* object) noexcept : object_(object) {}
-    PyRef(const PyRef&) = delete;
-    PyRef& operator=(const PyRef&) = delete;
-    PyRef& operator=(PyRef&& other) noexcept {
-        std::swap(object_, other.object_);
-        return *this;
-    }
-    ~PyRef() { Py_XDECREF(object_); }
-
-    PyObject* get() const noexcept { return object_; }
-    explicit operator bool() const noexcept { return object_ != nullptr; }
-    PyObject* release() noexcept { return std::exchange(object_, nullptr); }
-
-private:
-    PyObject* object_ = nullptr;
-};
+using marlune::python::PyRef;
 
 // The first interpreter to import the module owns it; others are refused.
 std::atomic<std::int64_t> owner_interpreter_id{-1};
@@ -64,6 +49,20 @@ std::nullptr_t raise_hwp_error(const marlune::HwpError& error) {
     return nullptr;
 }
 
+// The type's C-level name (tp_name, which the limited API does not expose):
+// a type defined in C (its name cannot change) carries its module's name in
+// front unless that is builtins; a class defined in Python keeps its bare name.
+PyRef type_display_name(PyObject* object) {
+    PyTypeObject* type = Py_TYPE(object);
+    PyRef name(PyType_GetName(type));
+    const bool from_c = (PyType_GetFlags(type) & Py_TPFLAGS_IMMUTABLETYPE) != 0;
+    if (!name || !from_c) return name;
+    PyRef module(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+    if (!module || !PyUnicode_Check(module.get())) return PyRef();
+    if (PyUnicode_CompareWithASCIIString(module.get(), "builtins") == 0) return name;
+    return PyRef(PyUnicode_FromFormat("%U.%U", module.get(), name.get()));
+}
+
 // Binds the single parameter `path` of a fast call with keywords and takes
 // its UTF-8 bytes. On failure a TypeError (or the encoder's error) is set.
 bool bind_path(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
@@ -74,9 +73,9 @@ bool bind_path(const char* function, PyObject* const* args, Py_ssize_t nargs, Py
         return false;
     }
     if (nargs == 1) path = args[0];
-    const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+    const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_Size(kwnames) : 0;
     for (Py_ssize_t i = 0; i < nkw; ++i) {
-        PyObject* key = PyTuple_GET_ITEM(kwnames, i);
+        PyObject* key = PyTuple_GetItem(kwnames, i);
         if (!PyUnicode_Check(key)) {
             PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", function);
             return false;
@@ -96,8 +95,9 @@ bool bind_path(const char* function, PyObject* const* args, Py_ssize_t nargs, Py
         return false;
     }
     if (!PyUnicode_Check(path)) {
-        PyErr_Format(PyExc_TypeError, "%s() argument 'path' must be str, not %.200s", function,
-                     Py_TYPE(path)->tp_name);
+        PyRef type_name = type_display_name(path);
+        if (!type_name) return false;
+        PyErr_Format(PyExc_TypeError, "%s() argument 'path' must be str, not %.200U", function, type_name.get());
         return false;
     }
     Py_ssize_t size = 0;
@@ -142,11 +142,11 @@ PyObject* records_result(std::string_view path) {
         if (!tuple) return fail_object_creation("could not create a record tuple");
         PyObject* items[3] = {PyLong_FromLong(record.tag_id), PyLong_FromLong(record.level),
                               PyLong_FromUnsignedLongLong(record.size)};
-        for (int k = 0; k < 3; ++k) PyTuple_SET_ITEM(tuple.get(), k, items[k]);  // steals; null is allowed here
+        for (int k = 0; k < 3; ++k) PyTuple_SetItem(tuple.get(), k, items[k]);  // steals; null is allowed here
         if (items[0] == nullptr || items[1] == nullptr || items[2] == nullptr) {
             return fail_object_creation("could not create a record field");
         }
-        PyList_SET_ITEM(list.get(), index++, tuple.release());
+        PyList_SetItem(list.get(), index++, tuple.release());
     }
     return list.release();
 }
@@ -182,17 +182,11 @@ PyModuleDef module_definition = {
 
 // Appends name to the module's __all__, creating the list when missing.
 int append_to_all(PyObject* module, PyObject* name) {
-    PyObject* all = nullptr;
-#if PY_VERSION_HEX >= 0x030D0000
-    if (PyObject_GetOptionalAttrString(module, "__all__", &all) < 0) return -1;
-#else
-    all = PyObject_GetAttrString(module, "__all__");
-    if (all == nullptr) {
+    PyRef all_ref(PyObject_GetAttrString(module, "__all__"));
+    if (!all_ref) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
         PyErr_Clear();
     }
-#endif
-    PyRef all_ref(all);
     if (!all_ref) {
         all_ref = PyRef(PyList_New(0));
         if (!all_ref || PyObject_SetAttrString(module, "__all__", all_ref.get()) < 0) return -1;

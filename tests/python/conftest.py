@@ -6,6 +6,7 @@ it under pytest's ``tmp_path``; real documents are only read, never copied.
 
 from __future__ import annotations
 
+import os
 import sys
 from collections.abc import Callable
 from pathlib import Path
@@ -19,6 +20,13 @@ if str(TESTS_DIR) not in sys.path:
 import hwpfixture  # noqa: E402
 
 from marlune import _marlune  # noqa: E402
+
+# A run against an installed or instrumented build names the folder the
+# package must come from, so the tree's python/marlune is never tested by
+# mistake.
+_EXPECTED_PACKAGE = os.environ.get("MARLUNE_EXPECT_MODULE")
+if _EXPECTED_PACKAGE is not None and Path(_marlune.__file__).parent.resolve() != Path(_EXPECTED_PACKAGE).resolve():
+    raise RuntimeError(f"marlune imported from {_marlune.__file__}, expected {_EXPECTED_PACKAGE}")
 
 REPO_ROOT = TESTS_DIR.parent.parent
 CORPUS_DIR = REPO_ROOT.parent / "shared" / "corpus"

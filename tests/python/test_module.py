@@ -3,10 +3,13 @@ binding of the ``path`` argument and the exceptions a call can raise."""
 
 from __future__ import annotations
 
+import array
+import collections
 import importlib
 import inspect
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import textwrap
@@ -201,6 +204,20 @@ def test_wrong_path_type_message_names_argument_and_type(entry_point, value):
     message = str(info.value)
     assert "'path'" in message
     assert type(value).__name__ in message
+
+
+# The type is shown by its C-level name: a type defined in C (static or heap)
+# with its module's name in front, a class defined in Python by its bare name.
+@pytest.mark.parametrize("value, shown", [
+    (collections.OrderedDict(), "collections.OrderedDict"),
+    (array.array("b"), "array.array"),
+    (re.compile("x"), "re.Pattern"),
+    (_PathLike("x.hwp"), "_PathLike"),
+], ids=["static-type", "heap-type", "heap-type-of-builtin-module", "python-class"])
+def test_wrong_path_type_message_is_the_interpreters(entry_point, value, shown):
+    with pytest.raises(TypeError) as info:
+        entry_point(value)
+    assert str(info.value) == f"{entry_point.__name__}() argument 'path' must be str, not {shown}"
 
 
 @pytest.mark.parametrize("path", ["\udc80", "doc\ud800.hwp", "\udfff/x.hwp"],
