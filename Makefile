@@ -1,4 +1,4 @@
-# make demo: build, install and convert the bundled sample document.
+# make demo: build, install and convert the bundled sample document (faithful conversion).
 # make test: build and run every test (C++ units under ASan/UBSan, then pytest).
 # make wheel: the binary wheel for CPython >= 3.12 on Linux with glibc >= 2.17, in dist/.
 # make test-wheel: the Python tests against that wheel installed in fresh 3.12 and 3.13 venvs.
@@ -64,7 +64,7 @@ test-wheel: wheel
 	bash scripts/test-wheel.sh $(WHEEL_DIR)
 
 demo: install
-	@$(PY) -c 'import sys, marlune; sys.stdout.write(marlune.hwp_to_markdown(sys.argv[1]) + "\n")' $(SAMPLE)
+	@$(VENV)/bin/marlune $(SAMPLE)
 
 BENCH_DIR ?= ../shared/corpus
 BENCH_HWPX_DIR ?= ../shared/corpus-hwpx
