@@ -22,6 +22,9 @@ import sys
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from datetime import datetime
+from multiprocessing.connection import Connection, wait
+from multiprocessing.context import BaseContext
+from multiprocessing.process import BaseProcess
 from pathlib import Path
 from typing import Any
 
@@ -238,25 +241,100 @@ def convert(settings: Settings, job: Job) -> Outcome:
     return Outcome(job.source)
 
 
-def _init_worker() -> None:
-    # Ctrl-C is the parent's to handle; the parent ends workers with SIGTERM,
-    # whose default action is safe because writes hold it back (see above).
+# Ctrl-C, held back in the parent while a worker starts so that none ever
+# reaches a worker before it ignores it.
+_CTRL_C = {signal.SIGINT}
+
+
+def _serve(connection: Connection, settings: Settings) -> None:
+    """A worker: converts each job the parent sends and sends back its
+    outcome (or the exception it raised), until it is ended with SIGTERM.
+    Ctrl-C is the parent's to handle; SIGTERM keeps its default action,
+    which is safe because writes hold it back."""
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.pthread_sigmask(signal.SIG_UNBLOCK, _CTRL_C)
+    while True:
+        try:
+            job = connection.recv()
+        except EOFError:  # the parent is gone
+            return
+        try:
+            reply: Outcome | Exception = convert(settings, job)
+        except Exception as error:  # raised again in the parent
+            reply = error
+        connection.send(reply)
+
+
+def _start_worker(context: BaseContext, settings: Settings) -> tuple[BaseProcess, Connection]:
+    """A forked worker and the parent's end of the pipe it alone uses."""
+    ours, theirs = context.Pipe()
+    held = signal.pthread_sigmask(signal.SIG_BLOCK, _CTRL_C)
+    try:
+        process = context.Process(target=_serve, args=(theirs, settings), daemon=True)
+        process.start()
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, held)
+        theirs.close()
+    return process, ours
+
+
+def _reply(connection: Connection, process: BaseProcess, job: Job) -> Outcome:
+    """The outcome a worker sends back, or a failure if it ended instead."""
+    try:
+        reply = connection.recv()
+    except EOFError:
+        process.join()
+        return Outcome(job.source, error=f"the worker converting it ended (exit status {process.exitcode})")
+    if isinstance(reply, Exception):
+        raise reply
+    return reply
 
 
 def run_jobs(jobs: list[Job], workers: int, settings: Settings = Settings()) -> Iterator[Outcome]:
-    """Outcomes in the order of the jobs, whichever finishes first."""
-    convert_job = functools.partial(convert, settings)
+    """Outcomes in the order of the jobs, whichever finishes first.
+
+    Each worker talks to the parent over a pipe of its own, never through a
+    queue shared by all: a worker ended half-way through sending a result
+    leaves behind no lock the parent or another worker would wait on, so
+    ending the batch on Ctrl-C cannot hang (a multiprocessing pool's shared
+    result queue can stay locked by a worker its terminate() ended)."""
     if workers <= 1 or len(jobs) <= 1:
-        yield from map(convert_job, jobs)
+        yield from map(functools.partial(convert, settings), jobs)
         return
-    pool = multiprocessing.get_context("fork").Pool(min(workers, len(jobs)), initializer=_init_worker)
+    context = multiprocessing.get_context("fork")
+    processes: dict[Connection, BaseProcess] = {}
+    converting: dict[Connection, int] = {}  # a busy worker's pipe: the index of its job
+    waiting = iter(range(len(jobs)))
+    finished: dict[int, Outcome] = {}
+
+    def hand_next_job(connection: Connection) -> None:
+        index = next(waiting, None)
+        if index is not None:
+            connection.send(jobs[index])
+            converting[connection] = index
+
     try:
-        yield from pool.imap(convert_job, jobs, chunksize=1)
-        pool.close()
+        for _ in range(min(workers, len(jobs))):
+            process, connection = _start_worker(context, settings)
+            processes[connection] = process
+            hand_next_job(connection)
+        for index in range(len(jobs)):
+            while index not in finished:
+                for connection in wait(list(converting)):
+                    done = converting.pop(connection)
+                    finished[done] = _reply(connection, processes[connection], jobs[done])
+                    if not processes[connection].is_alive():  # replaced, so the batch goes on
+                        connection.close()
+                        process, connection = _start_worker(context, settings)
+                        processes[connection] = process
+                    hand_next_job(connection)
+            yield finished.pop(index)
     finally:
-        pool.terminate()
-        pool.join()
+        for process in processes.values():
+            process.terminate()
+        for connection, process in processes.items():
+            process.join()
+            connection.close()
 
 
 class ClusterUnreachable(Exception):

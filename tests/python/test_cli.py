@@ -753,3 +753,32 @@ def test_ctrl_c_while_writing_leaves_no_temporary_and_ends(tmp_path, window, job
     assert temporaries(out) == []
     for name in files_under(out):
         assert (out / name).read_text() == name[0] + "\n", name
+
+
+# A worker that dies half-way (here killed while it converts b.hwp) must not
+# leave the batch waiting on it: its document is reported, the rest converted.
+DYING_WORKER_WRAPPER = r"""
+import os, runpy, signal, sys
+import marlune.cli as cli
+
+real_faithful_text, main_pid = cli.faithful_text, os.getpid()
+
+def faithful_text(job, settings):
+    if job.source.endswith("b.hwp") and os.getpid() != main_pid:
+        os.kill(os.getpid(), signal.SIGKILL)
+    return real_faithful_text(job, settings)
+
+cli.faithful_text = faithful_text
+sys.argv = ["marlune", *sys.argv[1:]]
+runpy.run_module("marlune", run_name="__main__", alter_sys=True)
+"""
+
+
+def test_a_worker_that_dies_fails_its_document_only(tmp_path):
+    for name in "abc":
+        write_doc(tmp_path / "in" / f"{name}.hwp", [name])
+    proc = subprocess.run([sys.executable, "-c", DYING_WORKER_WRAPPER, "in", "-o", "out", "--jobs", "2"],
+                          cwd=tmp_path, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+    assert proc.returncode == 1, proc.stderr
+    assert proc.stderr.splitlines() == [f"{Path('in', 'b.hwp')}: the worker converting it ended (exit status -9)"]
+    assert files_under(tmp_path / "out") == {"a.md", "c.md"}
