@@ -240,7 +240,9 @@ HwpError inflate_error(std::string_view text) {
 
 }  // namespace
 
-Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) {
+Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) { return inflate_raw_until(input, nullptr); }
+
+Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const InflateEnough& enough) {
     static const std::string kCorrupt = "corrupt deflate stream";
     static const std::string kOutOfMemory = "out of memory";
     ByteBuffer out;
@@ -275,7 +277,9 @@ Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) {
             }
         }
         stream.z.next_out = out.data() + produced;
-        stream.z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, UINT32_MAX));
+        // Asked after every piece, the caller sees its output grow in steps.
+        const std::size_t room = enough ? INFLATE_CHUNK_BYTES : UINT32_MAX;
+        stream.z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, room));
         const uInt before = stream.z.avail_out;
         const int rc = inflate(&stream.z, Z_NO_FLUSH);
         produced += before - stream.z.avail_out;
@@ -284,6 +288,7 @@ Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) {
         if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT || rc == Z_STREAM_ERROR) {
             return std::unexpected(inflate_error(kCorrupt));
         }
+        if (enough && enough(std::span<const std::uint8_t>(out.data(), produced))) break;
         // Input that runs out before the final block ends the data once
         // everything decodable has been written out.
         if (stream.z.avail_in == 0 && consumed == input.size() && stream.z.avail_out > 0) break;
@@ -298,6 +303,13 @@ Result<ByteBuffer> read_section_stream(const Document& document, std::string_vie
     auto stored = document.read_stream(name);
     if (!stored || !compressed) return stored;
     return inflate_raw(*stored);
+}
+
+Result<ByteBuffer> read_stream_until(const Document& document, std::string_view name, bool compressed,
+                                     const InflateEnough& enough) {
+    auto stored = document.read_stream(name);
+    if (!stored || !compressed) return stored;
+    return inflate_raw_until(*stored, enough);
 }
 
 }  // namespace marlune

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -135,9 +136,22 @@ std::string section_stream_name(std::uint32_t index);
 // before the final block yields what was decoded; bytes after it are ignored.
 Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input);
 
+// Told the output inflated so far, says whether it is enough to stop.
+using InflateEnough = std::function<bool(std::span<const std::uint8_t> produced)>;
+
+// Inflates as inflate_raw does, asking `enough` after each piece of output
+// (at most INFLATE_CHUNK_BYTES) and stopping once it says yes: the output
+// then holds what was decoded so far, possibly more than was needed.
+Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const InflateEnough& enough);
+
 // One section's record stream, inflated when the document is compressed.
 Result<ByteBuffer> read_section_stream(const Document& document, std::string_view name,
                                                       bool compressed);
+
+// A stream read as read_section_stream reads it, inflated only until
+// `enough` says yes; a stored stream comes whole.
+Result<ByteBuffer> read_stream_until(const Document& document, std::string_view name, bool compressed,
+                                     const InflateEnough& enough);
 
 // Hands each section's data, in index order, to the consumer, which owns it
 // from then on; the first section that cannot be read, for whatever reason,
