@@ -62,6 +62,10 @@ Result<OpenFile> open_file(std::string_view path) {
 // The four bytes a zip package (HWPX) starts with: a local file header.
 constexpr std::uint8_t kZipMagic[4] = {'P', 'K', 3, 4};
 
+bool starts_like_package(std::span<const std::uint8_t> bytes) noexcept {
+    return bytes.size() >= sizeof kZipMagic && std::memcmp(bytes.data(), kZipMagic, sizeof kZipMagic) == 0;
+}
+
 // Reads the whole file. A file that is not a regular one (a pipe, a device)
 // is read to its end only while it still looks like a compound file or a zip
 // package, so that an endless device cannot exhaust memory.
@@ -86,7 +90,7 @@ Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
         filled += static_cast<std::size_t>(n);
         const std::span<const std::uint8_t> read(bytes.data(), filled);
         if (!regular && filled >= sizeof COMPOUND_FILE_MAGIC && !starts_like_compound_file(read) &&
-            std::memcmp(read.data(), kZipMagic, sizeof kZipMagic) != 0) {
+            !starts_like_package(read)) {
             break;
         }
     }
@@ -154,16 +158,25 @@ Result<ByteBuffer> read_file(std::string_view path) {
 // streams a conversion never opens are not copied.
 constexpr std::size_t MIN_MAPPED_FILE_BYTES = 64 * 1024;
 
+namespace {
+
 // Smaller files, other kinds of file and files that cannot be mapped are
 // read whole. A file that another process cuts short while it is mapped
 // faults on the pages past its new end.
-Result<Document> open_document(std::string_view path) {
+// With accept_package, a zip package's bytes come back instead of the
+// compound file's error.
+Result<std::variant<Document, ByteBuffer>> open_any(std::string_view path, bool accept_package) {
     auto file = open_file(path);
     if (!file) return std::unexpected(std::move(file.error()));
     if (S_ISREG(file->st.st_mode) && static_cast<std::uint64_t>(file->st.st_size) >= MIN_MAPPED_FILE_BYTES) {
         MappedFile mapping = MappedFile::map(file->fd.get(), static_cast<std::size_t>(file->st.st_size));
         if (!mapping.empty()) {
             file->fd = UniqueFd();
+            if (accept_package && starts_like_package(mapping.bytes())) {
+                ByteBuffer bytes;
+                if (!bytes.assign(mapping.bytes())) return std::unexpected(os_error(ENOMEM));
+                return bytes;
+            }
             auto reader = CompoundFile::open(mapping.bytes());
             if (!reader) return std::unexpected(std::move(reader.error()));
             return Document(
@@ -173,7 +186,22 @@ Result<Document> open_document(std::string_view path) {
     auto bytes = read_whole_file(file->fd.get(), file->st);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     file->fd = UniqueFd();
-    return open_document_from_buffer(std::move(*bytes));
+    if (accept_package && starts_like_package(*bytes)) return std::move(*bytes);
+    auto document = open_document_from_buffer(std::move(*bytes));
+    if (!document) return std::unexpected(std::move(document.error()));
+    return std::move(*document);
+}
+
+}  // namespace
+
+Result<Document> open_document(std::string_view path) {
+    auto opened = open_any(path, false);
+    if (!opened) return std::unexpected(std::move(opened.error()));
+    return std::move(std::get<Document>(*opened));
+}
+
+Result<std::variant<Document, ByteBuffer>> open_document_or_package(std::string_view path) {
+    return open_any(path, true);
 }
 
 Result<Document> open_document_from_buffer(ByteBuffer bytes) {

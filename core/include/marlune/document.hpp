@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "marlune/error.hpp"
@@ -104,6 +105,11 @@ private:
 
 // Opens the file read-only and the container over it.
 Result<Document> open_document(std::string_view path);
+
+// Opens the file as open_document does, except that a file starting like a
+// zip package (HWPX) is read whole and its bytes handed back instead: the
+// file is opened and read once whichever format it holds.
+Result<std::variant<Document, ByteBuffer>> open_document_or_package(std::string_view path);
 
 // The whole file at path (UTF-8 bytes, used as given), with the same errors
 // as open_document for a path that cannot be read.

@@ -48,12 +48,11 @@ Result<ConvertedDocument> convert_buffer(ByteBuffer bytes, const ConvertOptions&
 
 Result<ConvertedDocument> convert_file(std::string_view path, const ConvertOptions& options) {
     // Opened as the exact conversion opens it, so a large file is not read
-    // whole; a file that is no compound file may still be a package.
-    auto opened = open_document(path);
-    if (opened) return convert_opened(std::move(opened), options);
-    auto bytes = read_file(path);
-    if (!bytes || !looks_like_zip(*bytes)) return std::unexpected(std::move(opened.error()));
-    return convert_package(std::move(*bytes), options);
+    // whole, unless it starts like a package: then its bytes, read once.
+    auto opened = open_document_or_package(path);
+    if (!opened) return std::unexpected(std::move(opened.error()));
+    if (auto* package = std::get_if<ByteBuffer>(&*opened)) return convert_package(std::move(*package), options);
+    return convert_opened(std::move(std::get<Document>(*opened)), options);
 }
 
 Result<ConvertedDocument> convert_bytes(std::span<const std::uint8_t> bytes, const ConvertOptions& options) {
