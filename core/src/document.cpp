@@ -262,6 +262,12 @@ struct InflateStream {
     }
 };
 
+// inflate_raw_until asks its caller after every this many bytes of output:
+// DocInfo's records past the paragraph shapes are about 1 KiB in a typical
+// document, so a coarser step would inflate them anyway, and a step costs
+// one call into zlib.
+constexpr std::size_t kEnoughCheckBytes = 512;
+
 HwpError inflate_error(std::string_view text) {
     return HwpError::parse("압축 해제 실패: " + std::string(text));
 }
@@ -306,7 +312,7 @@ Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const 
         }
         stream.z.next_out = out.data() + produced;
         // Asked after every piece, the caller sees its output grow in steps.
-        const std::size_t room = enough ? INFLATE_CHUNK_BYTES : UINT32_MAX;
+        const std::size_t room = enough ? kEnoughCheckBytes : UINT32_MAX;
         stream.z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, room));
         const uInt before = stream.z.avail_out;
         const int rc = inflate(&stream.z, Z_NO_FLUSH);

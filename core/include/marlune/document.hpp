@@ -146,7 +146,7 @@ Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input);
 using InflateEnough = std::function<bool(std::span<const std::uint8_t> produced)>;
 
 // Inflates as inflate_raw does, asking `enough` after each piece of output
-// (at most INFLATE_CHUNK_BYTES) and stopping once it says yes: the output
+// (of a few hundred bytes) and stopping once it says yes: the output
 // then holds what was decoded so far, possibly more than was needed.
 Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const InflateEnough& enough);
 
