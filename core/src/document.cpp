@@ -262,11 +262,13 @@ struct InflateStream {
     }
 };
 
-// inflate_raw_until asks its caller after every this many bytes of output:
-// DocInfo's records past the paragraph shapes are about 1 KiB in a typical
-// document, so a coarser step would inflate them anyway, and a step costs
-// one call into zlib.
-constexpr std::size_t kEnoughCheckBytes = 512;
+// inflate_raw_until hands zlib this many bytes of input at a time and asks
+// its caller after each (a few hundred bytes to 1 KiB of output): DocInfo's
+// records past the paragraph shapes are about 1 KiB in a typical document,
+// so a coarser step would inflate them anyway. Steps are cut on the input,
+// not the output, so that zlib keeps decoding on its fast path (which stops
+// 258 bytes short of the end of the output room).
+constexpr std::size_t kEnoughCheckInputBytes = 128;
 
 HwpError inflate_error(std::string_view text) {
     return HwpError::parse("압축 해제 실패: " + std::string(text));
@@ -297,7 +299,8 @@ Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const 
     }
     for (;;) {
         if (stream.z.avail_in == 0 && consumed < input.size()) {
-            const std::size_t piece = std::min(INFLATE_CHUNK_BYTES, input.size() - consumed);
+            const std::size_t step = enough ? kEnoughCheckInputBytes : INFLATE_CHUNK_BYTES;
+            const std::size_t piece = std::min(step, input.size() - consumed);
             stream.z.next_in = const_cast<Bytef*>(input.data() + consumed);
             stream.z.avail_in = static_cast<uInt>(piece);
             consumed += piece;
@@ -311,9 +314,7 @@ Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const 
             }
         }
         stream.z.next_out = out.data() + produced;
-        // Asked after every piece, the caller sees its output grow in steps.
-        const std::size_t room = enough ? kEnoughCheckBytes : UINT32_MAX;
-        stream.z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, room));
+        stream.z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, UINT32_MAX));
         const uInt before = stream.z.avail_out;
         const int rc = inflate(&stream.z, Z_NO_FLUSH);
         produced += before - stream.z.avail_out;
@@ -322,6 +323,7 @@ Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const 
         if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT || rc == Z_STREAM_ERROR) {
             return std::unexpected(inflate_error(kCorrupt));
         }
+        // Asked after every piece, the caller sees its output grow in steps.
         if (enough && enough(std::span<const std::uint8_t>(out.data(), produced))) break;
         // Input that runs out before the final block ends the data once
         // everything decodable has been written out.

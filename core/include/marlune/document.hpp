@@ -145,8 +145,8 @@ Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input);
 // Told the output inflated so far, says whether it is enough to stop.
 using InflateEnough = std::function<bool(std::span<const std::uint8_t> produced)>;
 
-// Inflates as inflate_raw does, asking `enough` after each piece of output
-// (of a few hundred bytes) and stopping once it says yes: the output
+// Inflates as inflate_raw does, asking `enough` after each small piece of
+// input (up to about 1 KiB of output) and stopping once it says yes: the output
 // then holds what was decoded so far, possibly more than was needed.
 Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const InflateEnough& enough);
 
