@@ -136,15 +136,18 @@ std::optional<marlune::TableMode> table_mode(std::string_view name) {
 // Options into the core's struct; CPython's own messages for wrong keywords
 // and types. source is positional-only, everything else keyword-only.
 bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune::ConvertOptions* options) {
-    static const char* keywords[] = {"", "tables", "notes", "headers", "collect_images", "image_prefix", nullptr};
+    static const char* keywords[] = {"", "tables", "notes", "headers", "collect_images", "image_prefix", "metadata",
+                                     nullptr};
     const char* tables = "auto";
     int notes = 1;
     int headers = 0;
     int collect_images = 0;
     const char* prefix = "";
     Py_ssize_t prefix_size = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$spppz#:parse", const_cast<char**>(keywords), source,
-                                     &tables, &notes, &headers, &collect_images, &prefix, &prefix_size)) {
+    int metadata = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$spppz#p:parse", const_cast<char**>(keywords), source,
+                                     &tables, &notes, &headers, &collect_images, &prefix, &prefix_size,
+                                     &metadata)) {
         return false;
     }
     auto mode = table_mode(tables);
@@ -156,6 +159,7 @@ bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune
     options->notes = notes != 0;
     options->headers = headers != 0;
     options->collect_images = collect_images != 0;
+    options->metadata = metadata != 0;
     if (prefix != nullptr) options->image_prefix.assign(prefix, static_cast<std::size_t>(prefix_size));
     return true;
 }
@@ -280,10 +284,12 @@ PyObject* py_parse(PyObject* module, PyObject* args, PyObject* kwargs) {
 
 PyMethodDef module_functions[] = {
     {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_parse)), METH_VARARGS | METH_KEYWORDS,
-     "parse(source, /, *, tables='auto', notes=True, headers=False, collect_images=False, image_prefix='')\n--\n\n"
+     "parse(source, /, *, tables='auto', notes=True, headers=False, collect_images=False, image_prefix='', "
+     "metadata=True)\n--\n\n"
      "Converts an HWP or HWPX document (a path, or its bytes) and returns (markdown, metadata, images):\n"
      "metadata a dict with times as integer microseconds since the epoch, images a list of\n"
-     "(name, media_type, data) tuples (empty unless collect_images). The interpreter lock is\n"
+     "(name, media_type, data) tuples (empty unless collect_images). metadata=False leaves out the\n"
+     "document's own properties, which are then not read. The interpreter lock is\n"
      "released while converting."},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -62,6 +62,10 @@ Result<OpenFile> open_file(std::string_view path) {
 // The four bytes a zip package (HWPX) starts with: a local file header.
 constexpr std::uint8_t kZipMagic[4] = {'P', 'K', 3, 4};
 
+bool starts_like_package(std::span<const std::uint8_t> bytes) noexcept {
+    return bytes.size() >= sizeof kZipMagic && std::memcmp(bytes.data(), kZipMagic, sizeof kZipMagic) == 0;
+}
+
 // Reads the whole file. A file that is not a regular one (a pipe, a device)
 // is read to its end only while it still looks like a compound file or a zip
 // package, so that an endless device cannot exhaust memory.
@@ -86,7 +90,7 @@ Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
         filled += static_cast<std::size_t>(n);
         const std::span<const std::uint8_t> read(bytes.data(), filled);
         if (!regular && filled >= sizeof COMPOUND_FILE_MAGIC && !starts_like_compound_file(read) &&
-            std::memcmp(read.data(), kZipMagic, sizeof kZipMagic) != 0) {
+            !starts_like_package(read)) {
             break;
         }
     }
@@ -154,16 +158,25 @@ Result<ByteBuffer> read_file(std::string_view path) {
 // streams a conversion never opens are not copied.
 constexpr std::size_t MIN_MAPPED_FILE_BYTES = 64 * 1024;
 
+namespace {
+
 // Smaller files, other kinds of file and files that cannot be mapped are
 // read whole. A file that another process cuts short while it is mapped
 // faults on the pages past its new end.
-Result<Document> open_document(std::string_view path) {
+// With accept_package, a zip package's bytes come back instead of the
+// compound file's error.
+Result<std::variant<Document, ByteBuffer>> open_any(std::string_view path, bool accept_package) {
     auto file = open_file(path);
     if (!file) return std::unexpected(std::move(file.error()));
     if (S_ISREG(file->st.st_mode) && static_cast<std::uint64_t>(file->st.st_size) >= MIN_MAPPED_FILE_BYTES) {
         MappedFile mapping = MappedFile::map(file->fd.get(), static_cast<std::size_t>(file->st.st_size));
         if (!mapping.empty()) {
             file->fd = UniqueFd();
+            if (accept_package && starts_like_package(mapping.bytes())) {
+                ByteBuffer bytes;
+                if (!bytes.assign(mapping.bytes())) return std::unexpected(os_error(ENOMEM));
+                return bytes;
+            }
             auto reader = CompoundFile::open(mapping.bytes());
             if (!reader) return std::unexpected(std::move(reader.error()));
             return Document(
@@ -173,7 +186,22 @@ Result<Document> open_document(std::string_view path) {
     auto bytes = read_whole_file(file->fd.get(), file->st);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     file->fd = UniqueFd();
-    return open_document_from_buffer(std::move(*bytes));
+    if (accept_package && starts_like_package(*bytes)) return std::move(*bytes);
+    auto document = open_document_from_buffer(std::move(*bytes));
+    if (!document) return std::unexpected(std::move(document.error()));
+    return std::move(*document);
+}
+
+}  // namespace
+
+Result<Document> open_document(std::string_view path) {
+    auto opened = open_any(path, false);
+    if (!opened) return std::unexpected(std::move(opened.error()));
+    return std::move(std::get<Document>(*opened));
+}
+
+Result<std::variant<Document, ByteBuffer>> open_document_or_package(std::string_view path) {
+    return open_any(path, true);
 }
 
 Result<Document> open_document_from_buffer(ByteBuffer bytes) {
@@ -234,13 +262,23 @@ struct InflateStream {
     }
 };
 
+// inflate_raw_until hands zlib this many bytes of input at a time and asks
+// its caller after each (a few hundred bytes to 1 KiB of output): DocInfo's
+// records past the paragraph shapes are about 1 KiB in a typical document,
+// so a coarser step would inflate them anyway. Steps are cut on the input,
+// not the output, so that zlib keeps decoding on its fast path (which stops
+// 258 bytes short of the end of the output room).
+constexpr std::size_t kEnoughCheckInputBytes = 128;
+
 HwpError inflate_error(std::string_view text) {
     return HwpError::parse("압축 해제 실패: " + std::string(text));
 }
 
 }  // namespace
 
-Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) {
+Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) { return inflate_raw_until(input, nullptr); }
+
+Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const InflateEnough& enough) {
     static const std::string kCorrupt = "corrupt deflate stream";
     static const std::string kOutOfMemory = "out of memory";
     ByteBuffer out;
@@ -261,7 +299,8 @@ Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) {
     }
     for (;;) {
         if (stream.z.avail_in == 0 && consumed < input.size()) {
-            const std::size_t piece = std::min(INFLATE_CHUNK_BYTES, input.size() - consumed);
+            const std::size_t step = enough ? kEnoughCheckInputBytes : INFLATE_CHUNK_BYTES;
+            const std::size_t piece = std::min(step, input.size() - consumed);
             stream.z.next_in = const_cast<Bytef*>(input.data() + consumed);
             stream.z.avail_in = static_cast<uInt>(piece);
             consumed += piece;
@@ -284,6 +323,8 @@ Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) {
         if (rc == Z_DATA_ERROR || rc == Z_NEED_DICT || rc == Z_STREAM_ERROR) {
             return std::unexpected(inflate_error(kCorrupt));
         }
+        // Asked after every piece, the caller sees its output grow in steps.
+        if (enough && enough(std::span<const std::uint8_t>(out.data(), produced))) break;
         // Input that runs out before the final block ends the data once
         // everything decodable has been written out.
         if (stream.z.avail_in == 0 && consumed == input.size() && stream.z.avail_out > 0) break;
@@ -298,6 +339,13 @@ Result<ByteBuffer> read_section_stream(const Document& document, std::string_vie
     auto stored = document.read_stream(name);
     if (!stored || !compressed) return stored;
     return inflate_raw(*stored);
+}
+
+Result<ByteBuffer> read_stream_until(const Document& document, std::string_view name, bool compressed,
+                                     const InflateEnough& enough) {
+    auto stored = document.read_stream(name);
+    if (!stored || !compressed) return stored;
+    return inflate_raw_until(*stored, enough);
 }
 
 }  // namespace marlune

@@ -35,6 +35,16 @@ static_assert(sizeof(Record) <= 16, "a record is a view: pointer, size, tag and 
 
 std::uint32_t control_id(const Record& record) noexcept { return read_u32_at(record.payload(), 0).value_or(0); }
 
+std::optional<Record> next_record_at(std::span<const std::uint8_t> data, std::size_t& offset) noexcept {
+    if (offset > data.size()) return std::nullopt;
+    ByteReader reader(data.subspan(offset));
+    const auto record = next_record(reader);
+    if (!record) return std::nullopt;
+    offset += reader.position();
+    return Record(static_cast<std::uint16_t>(record->word & 0x3FF), static_cast<std::uint16_t>((record->word >> 10) & 0x3FF),
+                  record->payload);
+}
+
 std::vector<Record> parse_records(std::span<const std::uint8_t> data) {
     // Counting first (headers only) sizes the list once: a large section's
     // list is not copied each time it would double.

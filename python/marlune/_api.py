@@ -145,7 +145,8 @@ def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, h
     parallel. A document that cannot be read raises ``RuntimeError`` with the
     same text as ``hwp_to_markdown``; a wrong argument type ``TypeError``, an
     unknown ``tables`` value ``ValueError``."""
-    return _run(source, images, False, tables=tables, notes=notes, headers=headers)[0]
+    # The Markdown only: the document's properties are not even read.
+    return _run(source, images, False, tables=tables, notes=notes, headers=headers, metadata=False)[0]
 
 
 def parse(source: Source, *, tables: TableMode = "auto", notes: bool = True, headers: bool = False,

@@ -10,6 +10,7 @@ def parse(
     headers: bool = False,
     collect_images: bool = False,
     image_prefix: str = "",
+    metadata: bool = True,
 ) -> tuple[str, dict[str, str | int], list[tuple[str, str, bytes]]]:
     """Converts an HWP or HWPX document (a path, or its bytes) and returns
     (markdown, metadata, images): metadata with times as integer microseconds

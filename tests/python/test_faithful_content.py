@@ -4,10 +4,14 @@ click-here fields, pictures and outline headings."""
 
 from __future__ import annotations
 
+import random
+import struct
+
 import pytest
 
 import hwpfixture as hf
 import marlune
+from marlune import _convert
 
 
 def noted(before: str, kind: str, after: str, note: str) -> bytes:
@@ -94,3 +98,30 @@ def test_outline_headings():
                + hf.para("깊은 제목", shape=3))
     document = hf.hwp_document([section], extra_streams={"DocInfo": info})
     assert marlune.convert(document) == "# 제목\n\n본문\n\n### 소제목\n\n###### 깊은 제목"
+
+
+def test_doc_info_is_read_only_to_the_last_counted_paragraph_shape():
+    # ID_MAPPINGS counts one binary item and two shapes (14th u32); the
+    # shapes sit past 32 KiB of fonts, a third shape after as many styles
+    # is not read.
+    counts = hf.record(17, 0, struct.pack("<18I", 1, *[0] * 12, 2, *[0] * 4))
+    filler = [hf.record(19, 1, bytes(4000))] * 10
+    noise = random.Random(1)  # incompressible styles
+    styles = [hf.record(26, 1, noise.randbytes(4000)) for _ in range(10)]
+    info = hf.doc_info([counts, hf.bin_data_record(1, "png"), *filler, hf.para_shape_record(),
+                        hf.para_shape_record(hf.HEADING_OUTLINE, 1), *styles,
+                        hf.para_shape_record(hf.HEADING_OUTLINE, 0)])
+    section = hf.para("제목", shape=1) + hf.para("본문", shape=2)
+    document = hf.hwp_document([section], extra_streams={"DocInfo": info})
+    assert marlune.convert(document) == "## 제목\n\n본문"
+
+
+@pytest.mark.parametrize("metadata, expected", [
+    (True, {"title": "보고서", "sections": 1, "version": "5.0.3.0", "format": "hwp"}),
+    (False, {"sections": 1, "version": "5.0.3.0", "format": "hwp"}),
+])
+def test_metadata_false_leaves_the_summary_unread(metadata, expected):
+    streams = {hf.SUMMARY_STREAM: hf.summary_info({2: "보고서"})}
+    document = hf.hwp_document([hf.para("본문")], extra_streams=streams)
+    markdown, raw, _ = _convert.parse(document, metadata=metadata)
+    assert (markdown, raw) == ("본문", expected)

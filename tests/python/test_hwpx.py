@@ -15,6 +15,7 @@ import pytest
 
 import hwpxfixture as xf
 import marlune
+from marlune import _convert
 
 PNG = b"\x89PNG\r\n\x1a\n" + bytes(16)
 CORPUS_HWPX = Path(__file__).resolve().parents[2].parent / "shared" / "corpus-hwpx"
@@ -81,6 +82,9 @@ def test_metadata_from_the_content_index():
                         "created": datetime(2024, 1, 2, 3, 4, 5, tzinfo=timezone.utc),
                         "modified": datetime(2024, 1, 2, 3, 4, 5, tzinfo=timezone.utc),
                         "sections": 1, "version": "5.1.0.1", "format": "hwpx"}
+    # Left unread when not asked for (as marlune.convert does).
+    package = xf.package([xf.section(xf.p("x"))], metadata={"title": "제목"})
+    assert _convert.parse(package, metadata=False)[:2] == ("x", {"sections": 1, "version": "5.1.0.1", "format": "hwpx"})
 
 
 @pytest.mark.parametrize("options", [{"spine": False}, {"backslashes": True}], ids=["empty-spine", "backslashes"])

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "marlune/error.hpp"
@@ -104,6 +106,11 @@ private:
 // Opens the file read-only and the container over it.
 Result<Document> open_document(std::string_view path);
 
+// Opens the file as open_document does, except that a file starting like a
+// zip package (HWPX) is read whole and its bytes handed back instead: the
+// file is opened and read once whichever format it holds.
+Result<std::variant<Document, ByteBuffer>> open_document_or_package(std::string_view path);
+
 // The whole file at path (UTF-8 bytes, used as given), with the same errors
 // as open_document for a path that cannot be read.
 Result<ByteBuffer> read_file(std::string_view path);
@@ -135,9 +142,22 @@ std::string section_stream_name(std::uint32_t index);
 // before the final block yields what was decoded; bytes after it are ignored.
 Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input);
 
+// Told the output inflated so far, says whether it is enough to stop.
+using InflateEnough = std::function<bool(std::span<const std::uint8_t> produced)>;
+
+// Inflates as inflate_raw does, asking `enough` after each small piece of
+// input (up to about 1 KiB of output) and stopping once it says yes: the output
+// then holds what was decoded so far, possibly more than was needed.
+Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const InflateEnough& enough);
+
 // One section's record stream, inflated when the document is compressed.
 Result<ByteBuffer> read_section_stream(const Document& document, std::string_view name,
                                                       bool compressed);
+
+// A stream read as read_section_stream reads it, inflated only until
+// `enough` says yes; a stored stream comes whole.
+Result<ByteBuffer> read_stream_until(const Document& document, std::string_view name, bool compressed,
+                                     const InflateEnough& enough);
 
 // Hands each section's data, in index order, to the consumer, which owns it
 // from then on; the first section that cannot be read, for whatever reason,

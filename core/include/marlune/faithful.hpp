@@ -23,6 +23,10 @@ struct ConvertOptions {
     bool headers = false;         // page headers, footers and master pages
     bool collect_images = false;  // return the pictures' bytes
     std::string image_prefix;     // written before a picture's name in its link ("" keeps the bare name)
+    // The document's own properties (title, author, times: the summary
+    // stream, content.hpf's metadata); off, they are not read at all.
+    // format, version and sections are always given.
+    bool metadata = true;
 };
 
 struct ConvertedDocument {

@@ -2,7 +2,9 @@
 // header (tag, level, size) and its payload.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -49,6 +51,10 @@ inline constexpr std::uint32_t CTRL_CLICK_HERE = make_ctrl_id('%', 'c', 'l', 'k'
 // The control id of an HWPTAG_CTRL_HEADER payload: its first four bytes,
 // little-endian, or 0 when the payload is shorter.
 std::uint32_t control_id(const Record& record) noexcept;
+
+// The complete record at offset in data, offset then moved past it; nothing
+// (offset unchanged) when its header or payload is cut short.
+std::optional<Record> next_record_at(std::span<const std::uint8_t> data, std::size_t& offset) noexcept;
 
 // Splits a section's data into records, front to back. Stops quietly at the
 // first record whose header or payload is cut short. The records view data,

@@ -13,9 +13,15 @@ namespace marlune {
 
 namespace {
 
-// DocInfo record tags (HWPTAG_BEGIN + 2 and + 9).
+// DocInfo record tags (HWPTAG_BEGIN + 1, + 2 and + 9).
+constexpr std::uint16_t HWPTAG_ID_MAPPINGS = 17;
 constexpr std::uint16_t HWPTAG_BIN_DATA = 18;
 constexpr std::uint16_t HWPTAG_PARA_SHAPE = 25;
+
+// ID_MAPPINGS is a list of u32 counts, one per kind of DocInfo record:
+// binary items first, paragraph shapes fourteenth.
+constexpr std::size_t kBinDataCountOffset = 0;
+constexpr std::size_t kParaShapeCountOffset = 13 * 4;
 
 // BIN_DATA properties: bits 0-3 the kind, bits 4-5 the compression.
 constexpr std::uint16_t kBinKindMask = 0x000F;
@@ -83,22 +89,45 @@ std::string BinDataEntry::stream_name() const {
     return name;
 }
 
-DocInfo parse_doc_info(std::span<const std::uint8_t> records) {
-    DocInfo info;
-    for (const Record& record : parse_records(records)) {
-        if (record.tag_id == HWPTAG_BIN_DATA) {
-            info.bin_data.push_back(read_bin_data(record.payload()));
-        } else if (record.tag_id == HWPTAG_PARA_SHAPE) {
-            info.outline_levels.push_back(read_outline_level(record.payload()));
+bool DocInfoReader::feed(std::span<const std::uint8_t> records) {
+    while (!complete()) {
+        const auto record = next_record_at(records, next_);
+        if (!record) break;
+        if (record->tag_id == HWPTAG_BIN_DATA) {
+            info_.bin_data.push_back(read_bin_data(record->payload()));
+        } else if (record->tag_id == HWPTAG_PARA_SHAPE) {
+            info_.outline_levels.push_back(read_outline_level(record->payload()));
+        } else if (record->tag_id == HWPTAG_ID_MAPPINGS && !counted_) {
+            counted_ = true;
+            bin_data_count_ = read_u32_at(record->payload(), kBinDataCountOffset).value_or(0);
+            para_shape_count_ = read_u32_at(record->payload(), kParaShapeCountOffset).value_or(0);
         }
     }
-    return info;
+    return complete();
+}
+
+bool DocInfoReader::complete() const noexcept {
+    // Without counts (or with none of the shapes) the whole stream is read.
+    return counted_ && para_shape_count_ > 0 && info_.outline_levels.size() >= para_shape_count_ &&
+           info_.bin_data.size() >= bin_data_count_;
+}
+
+DocInfo parse_doc_info(std::span<const std::uint8_t> records) {
+    DocInfoReader reader;
+    reader.feed(records);
+    return reader.take();
 }
 
 DocInfo read_doc_info(const Document& document, bool compressed) {
-    const auto stream = read_section_stream(document, "/DocInfo", compressed);
+    // The records come in a fixed order, binary items and paragraph shapes
+    // well before the styles, memos and layout data that follow; inflating
+    // stops once the last paragraph shape is in.
+    DocInfoReader reader;
+    const auto stream = read_stream_until(document, "/DocInfo", compressed,
+                                          [&reader](std::span<const std::uint8_t> produced) { return reader.feed(produced); });
     if (!stream) return {};
-    return parse_doc_info(*stream);
+    reader.feed(*stream);
+    return reader.take();
 }
 
 }  // namespace marlune

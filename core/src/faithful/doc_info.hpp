@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "marlune/document.hpp"
@@ -33,6 +34,26 @@ struct DocInfo {
     // Per paragraph shape id: 0 for body text, n + 1 for outline level n
     // (heading type "outline" in the shape's properties).
     std::vector<std::uint8_t> outline_levels;
+};
+
+// Collects the entries from DocInfo's records as they arrive, and tells
+// when ID_MAPPINGS's counts of binary items and paragraph shapes are all in.
+class DocInfoReader {
+public:
+    // Reads the complete records of `records` past those already read (the
+    // same stream, grown since the last call); true once nothing further
+    // is needed.
+    bool feed(std::span<const std::uint8_t> records);
+    DocInfo take() { return std::move(info_); }
+
+private:
+    bool complete() const noexcept;
+
+    DocInfo info_;
+    std::size_t next_ = 0;  // offset of the first record not yet read
+    bool counted_ = false;  // ID_MAPPINGS read
+    std::uint32_t bin_data_count_ = 0;
+    std::uint32_t para_shape_count_ = 0;
 };
 
 // Collects the entries from DocInfo's record stream (already inflated).

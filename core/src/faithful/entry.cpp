@@ -7,10 +7,7 @@
 #include "marlune/document.hpp"
 #include "marlune/faithful.hpp"
 
-#include <sys/stat.h>
-
 #include <cerrno>
-#include <string>
 
 namespace marlune {
 
@@ -47,31 +44,15 @@ Result<ConvertedDocument> convert_buffer(ByteBuffer bytes, const ConvertOptions&
     return convert_opened(open_document_from_buffer(std::move(bytes)), options);
 }
 
-// False for a pipe or a device, which can be read only once: its bytes are
-// read whole before the format is told. Paths that cannot be looked at are
-// left to open_document, which reports why.
-bool can_be_read_twice(std::string_view path) {
-    if (path.find('\0') != std::string_view::npos) return true;
-    struct stat st{};
-    const std::string c_path(path);
-    return ::stat(c_path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
-}
-
 }  // namespace
 
 Result<ConvertedDocument> convert_file(std::string_view path, const ConvertOptions& options) {
     // Opened as the exact conversion opens it, so a large file is not read
-    // whole; a file that is no compound file may still be a package.
-    if (!can_be_read_twice(path)) {
-        auto bytes = read_file(path);
-        if (!bytes) return std::unexpected(std::move(bytes.error()));
-        return convert_buffer(std::move(*bytes), options);
-    }
-    auto opened = open_document(path);
-    if (opened) return convert_opened(std::move(opened), options);
-    auto bytes = read_file(path);
-    if (!bytes || !looks_like_zip(*bytes)) return std::unexpected(std::move(opened.error()));
-    return convert_package(std::move(*bytes), options);
+    // whole, unless it starts like a package: then its bytes, read once.
+    auto opened = open_document_or_package(path);
+    if (!opened) return std::unexpected(std::move(opened.error()));
+    if (auto* package = std::get_if<ByteBuffer>(&*opened)) return convert_package(std::move(*package), options);
+    return convert_opened(std::move(std::get<Document>(*opened)), options);
 }
 
 Result<ConvertedDocument> convert_bytes(std::span<const std::uint8_t> bytes, const ConvertOptions& options) {

@@ -37,7 +37,7 @@ Result<tree::Document> build_hwp_tree(const Document& document, const ConvertOpt
     tree::Document out;
     out.metadata.format = "hwp";
     out.metadata.version = version_text(info->version);
-    read_summary_info(document, out.metadata);
+    if (options.metadata) read_summary_info(document, out.metadata);
     const DocInfo doc_info = read_doc_info(document, info->compressed);
     WalkContext context{options, doc_info, out, {}, {}};
     for_each_section(document, info->compressed, [&](ByteBuffer data) {

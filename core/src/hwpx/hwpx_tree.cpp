@@ -165,7 +165,7 @@ Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, cons
     if (auto checked = check_package(*zip); !checked) return std::unexpected(std::move(checked.error()));
 
     tree::Document document;
-    PackageIndex index = read_package_index(*zip);
+    PackageIndex index = read_package_index(*zip, options.metadata);
     const Headings headings = read_outline_headings(*zip, index);
     PictureItems pictures(*zip, index, document, options.collect_images);
     SectionWalker walker(document, WalkSetup{&headings, [&pictures](std::string_view id) { return pictures.name(id); }});

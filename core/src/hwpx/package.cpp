@@ -93,7 +93,7 @@ Result<void> check_package(ZipArchive& zip) {
     return {};
 }
 
-PackageIndex read_package_index(ZipArchive& zip) {
+PackageIndex read_package_index(ZipArchive& zip, bool with_metadata) {
     PackageIndex index;
     const ZipEntry* entry = zip.find(kContentIndexPath);
     if (entry == nullptr) return index;
@@ -101,7 +101,7 @@ PackageIndex read_package_index(ZipArchive& zip) {
     if (!part) return index;
     index.found = true;
     const pugi::xml_node package = (*part)->root();
-    read_metadata(child_named(package, "metadata"), index.metadata);
+    if (with_metadata) read_metadata(child_named(package, "metadata"), index.metadata);
     for (pugi::xml_node item : child_named(package, "manifest").children()) {
         if (local_name(item) != "item") continue;
         index.items.push_back({item.attribute("id").value(), item.attribute("href").value(),

@@ -34,8 +34,9 @@ struct PackageIndex {
 // index is not an error (the section parts are then found by name).
 Result<void> check_package(ZipArchive& zip);
 
-// The content index; empty when content.hpf is missing or damaged.
-PackageIndex read_package_index(ZipArchive& zip);
+// The content index; empty when content.hpf is missing or damaged. The
+// metadata is read only when asked for.
+PackageIndex read_package_index(ZipArchive& zip, bool with_metadata);
 
 // The section parts in reading order: the spine's, or Contents/section<N>.xml
 // in number order when the spine names none.
