@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "byte_reader.hpp"
+#include "inflate_stream.hpp"
 #include "compound_file.hpp"
 
 namespace marlune {
@@ -253,14 +254,6 @@ Result<bool> read_file_header(const Document& document) {
 std::string section_stream_name(std::uint32_t index) { return "/BodyText/Section" + std::to_string(index); }
 
 namespace {
-
-struct InflateStream {
-    z_stream z{};
-    bool ready = false;
-    ~InflateStream() {
-        if (ready) inflateEnd(&z);
-    }
-};
 
 // inflate_raw_until hands zlib this many bytes of input at a time and asks
 // its caller after each (a few hundred bytes to 1 KiB of output): DocInfo's

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "byte_reader.hpp"
+#include "inflate_stream.hpp"
 
 namespace marlune {
 
@@ -99,14 +100,6 @@ std::optional<ZipEntry> read_directory_entry(ByteReader& reader) {
                       entry.local_offset == kZip64Marker);
     return entry;
 }
-
-struct InflateStream {
-    z_stream z{};
-    bool ready = false;
-    ~InflateStream() {
-        if (ready) inflateEnd(&z);
-    }
-};
 
 // Output is searched for a stop marker every this many bytes.
 constexpr std::size_t kStopCheckBytes = 65536;
