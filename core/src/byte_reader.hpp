@@ -18,6 +18,8 @@ public:
     std::size_t size() const noexcept { return bytes_.size(); }
     std::size_t remaining() const noexcept { return bytes_.size() - pos_; }
     bool has(std::size_t count) const noexcept { return count <= remaining(); }
+    // The unread bytes, as a view (the position does not move).
+    std::span<const std::uint8_t> rest() const noexcept { return bytes_.subspan(pos_); }
 
     bool skip(std::size_t count) noexcept {
         if (!has(count)) return false;

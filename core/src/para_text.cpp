@@ -1,5 +1,8 @@
 #include "para_text.hpp"
 
+#include <bit>
+#include <cstring>
+
 #include "byte_reader.hpp"
 
 namespace marlune {
@@ -57,33 +60,40 @@ struct FieldCapture {
     }
 };
 
-bool is_surrogate(std::uint16_t unit) noexcept { return unit >= 0xD800 && unit <= 0xDFFF; }
-
-// Characters that stand for themselves: neither control codes nor surrogates.
-bool is_plain(std::uint16_t unit) noexcept { return unit >= 32 && !is_surrogate(unit); }
-
-// The number of plain characters from the reader's position on.
-std::size_t plain_run_length(ByteReader scan) noexcept {
-    std::size_t units = 0;
-    for (auto unit = scan.peek_u16(); unit && is_plain(*unit); unit = scan.peek_u16()) {
-        scan.skip(2);
-        ++units;
-    }
-    return units;
+// Characters that stand for themselves: neither control codes nor
+// surrogates (0xD800-0xDFFF).
+bool is_plain(std::uint16_t unit) noexcept {
+    return unit >= 32 && static_cast<std::uint16_t>(unit - 0xD800) >= 0x800;
 }
 
-// Appends the run of plain characters at the reader's position, at most
-// room_units of them, in one go: the output grows once and the string is
-// cut back to what was written.
-void append_plain_run(ByteReader& reader, std::string& out, std::size_t room_units) {
+// Code unit `index` of little-endian UTF-16 (the caller keeps it in range).
+std::uint16_t unit_at(std::span<const std::uint8_t> bytes, std::size_t index) noexcept {
+    std::uint16_t unit;
+    std::memcpy(&unit, bytes.subspan(2 * index, 2).data(), 2);
+    if constexpr (std::endian::native == std::endian::big) unit = std::byteswap(unit);
+    return unit;
+}
+
+// Appends the run of plain characters at the reader's position. A first
+// pass over the code units measures the run and its UTF-8 length, so the
+// text grows once, to exactly what is written.
+void append_plain_run(ByteReader& reader, std::string& out) {
+    const std::span<const std::uint8_t> rest = reader.rest();
+    const std::size_t available = rest.size() / 2;
+    std::size_t units = 0;
+    std::size_t encoded = 0;
+    for (; units < available; ++units) {
+        const std::uint16_t unit = unit_at(rest, units);
+        if (!is_plain(unit)) break;
+        encoded += 1 + std::size_t{unit >= 0x80} + std::size_t{unit >= 0x800};
+    }
     const std::size_t old_size = out.size();
-    out.resize_and_overwrite(old_size + 3 * room_units, [&](char* buffer, std::size_t) {
+    // The count is returned rather than the size handed in: libstdc++ 12
+    // passes the grown capacity there, not the size asked for.
+    out.resize_and_overwrite(old_size + encoded, [&](char* buffer, std::size_t) {
         char* p = buffer + old_size;
-        for (std::size_t k = 0; k < room_units; ++k) {
-            const auto unit = reader.peek_u16();
-            if (!unit || !is_plain(*unit)) break;
-            reader.skip(2);
-            const char32_t c = *unit;
+        for (std::size_t k = 0; k < units; ++k) {
+            const std::uint16_t c = unit_at(rest, k);
             if (c < 0x80) {
                 *p++ = static_cast<char>(c);
             } else if (c < 0x800) {
@@ -95,8 +105,9 @@ void append_plain_run(ByteReader& reader, std::string& out, std::size_t room_uni
                 *p++ = static_cast<char>(0x80 | (c & 0x3F));
             }
         }
-        return static_cast<std::size_t>(p - buffer);
+        return old_size + encoded;
     });
+    reader.skip(2 * units);
 }
 
 void decode(std::span<const std::uint8_t> payload, std::string& text, std::vector<std::string>* field_texts) {
@@ -106,9 +117,7 @@ void decode(std::span<const std::uint8_t> payload, std::string& text, std::vecto
 
     while (auto next_unit = reader.peek_u16()) {
         if (is_plain(*next_unit)) {
-            // Measuring the run first lets the text grow once per run and
-            // keep no more memory than it holds.
-            append_plain_run(reader, sink(), plain_run_length(reader));
+            append_plain_run(reader, sink());
             continue;
         }
         const std::uint16_t u = *reader.u16();
