@@ -580,13 +580,14 @@ def box_text(paras: Sequence[str], level: int) -> bytes:
     return list_header(level, len(paras)) + b"".join(para(p, level) for p in paras)
 
 
-def para(text_payload: bytes | str | None, level: int = 0, shape: int = 0) -> bytes:
-    """PARA_HEADER (``shape``: the paragraph shape id at offset 8), then
-    PARA_TEXT one level deeper unless text is None."""
+def para(text_payload: bytes | str | None, level: int = 0, shape: int = 0, style: int = 0) -> bytes:
+    """PARA_HEADER (``shape``: the paragraph shape id at offset 8,
+    ``style``: the style id at 10), then PARA_TEXT one level deeper unless
+    text is None."""
     if isinstance(text_payload, str):
         text_payload = para_text(text_payload, PARA_END)
     units = len(text_payload) // 2 if text_payload is not None else 0
-    out = record(HWPTAG_PARA_HEADER, level, struct.pack("<IIH12x", units, 0, shape))
+    out = record(HWPTAG_PARA_HEADER, level, struct.pack("<IIHB11x", units, 0, shape, style))
     if text_payload is not None:
         out += record(HWPTAG_PARA_TEXT, level + 1, text_payload)
     return out

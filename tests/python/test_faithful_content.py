@@ -94,10 +94,14 @@ def test_pictures_named_by_their_binary_item_and_written_once(tmp_path):
 def test_outline_headings():
     info = hf.doc_info([hf.para_shape_record(), hf.para_shape_record(hf.HEADING_OUTLINE, 0),
                         hf.para_shape_record(hf.HEADING_OUTLINE, 2), hf.para_shape_record(hf.HEADING_OUTLINE, 6)])
-    section = (hf.para("제목", shape=1) + hf.para("본문") + hf.para("소제목", shape=2)
-               + hf.para("깊은 제목", shape=3))
-    document = hf.hwp_document([section], extra_streams={"DocInfo": info})
-    assert marlune.convert(document) == "# 제목\n\n본문\n\n### 소제목\n\n###### 깊은 제목"
+    # Outline headings come with styles; a document all in the default
+    # style (0) is not searched for them.
+    styled = (hf.para("제목", shape=1, style=2) + hf.para("본문") + hf.para("소제목", shape=2, style=4)
+              + hf.para("깊은 제목", shape=3, style=8))
+    unstyled = hf.para("제목", shape=1) + hf.para("본문")
+    convert = lambda section: marlune.convert(hf.hwp_document([section], extra_streams={"DocInfo": info}))
+    assert convert(styled) == "# 제목\n\n본문\n\n### 소제목\n\n###### 깊은 제목"
+    assert convert(unstyled) == "제목\n\n본문"
 
 
 def test_doc_info_is_read_only_to_the_last_counted_paragraph_shape():
@@ -111,7 +115,7 @@ def test_doc_info_is_read_only_to_the_last_counted_paragraph_shape():
     info = hf.doc_info([counts, hf.bin_data_record(1, "png"), *filler, hf.para_shape_record(),
                         hf.para_shape_record(hf.HEADING_OUTLINE, 1), *styles,
                         hf.para_shape_record(hf.HEADING_OUTLINE, 0)])
-    section = hf.para("제목", shape=1) + hf.para("본문", shape=2)
+    section = hf.para("제목", shape=1, style=3) + hf.para("본문", shape=2)
     document = hf.hwp_document([section], extra_streams={"DocInfo": info})
     assert marlune.convert(document) == "## 제목\n\n본문"
 

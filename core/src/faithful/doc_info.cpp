@@ -107,27 +107,57 @@ bool DocInfoReader::feed(std::span<const std::uint8_t> records) {
 }
 
 bool DocInfoReader::complete() const noexcept {
-    // Without counts (or with none of the shapes) the whole stream is read.
-    return counted_ && para_shape_count_ > 0 && info_.outline_levels.size() >= para_shape_count_ &&
-           info_.bin_data.size() >= bin_data_count_;
+    // Without counts (or with none of the shapes, when they are wanted) the
+    // whole stream is read.
+    if (!counted_ || info_.bin_data.size() < bin_data_count_) return false;
+    return !want_outline_levels_ || (para_shape_count_ > 0 && info_.outline_levels.size() >= para_shape_count_);
 }
 
 DocInfo parse_doc_info(std::span<const std::uint8_t> records) {
-    DocInfoReader reader;
+    DocInfoReader reader(true);
     reader.feed(records);
     return reader.take();
 }
 
-DocInfo read_doc_info(const Document& document, bool compressed) {
-    // The records come in a fixed order, binary items and paragraph shapes
-    // well before the styles, memos and layout data that follow; inflating
-    // stops once the last paragraph shape is in.
-    DocInfoReader reader;
+DocInfo read_doc_info(const Document& document, bool compressed, bool outline_levels) {
+    // The records come in a fixed order: the binary items first, the
+    // paragraph shapes after the fonts, borders and character shapes, and
+    // the styles, memos and layout data last; inflating stops once the last
+    // record wanted is in.
+    DocInfoReader reader(outline_levels);
     const auto stream = read_stream_until(document, "/DocInfo", compressed,
                                           [&reader](std::span<const std::uint8_t> produced) { return reader.feed(produced); });
     if (!stream) return {};
     reader.feed(*stream);
     return reader.take();
+}
+
+const DocInfo& LazyDocInfo::with_binary_items() {
+    if (read_ == Read::Nothing) {
+        info_ = read_doc_info(document_, compressed_, false);
+        read_ = Read::BinaryItems;
+    }
+    return info_;
+}
+
+const DocInfo& LazyDocInfo::with_outline_levels() {
+    if (read_ != Read::OutlineLevels) {
+        info_ = read_doc_info(document_, compressed_, true);
+        read_ = Read::OutlineLevels;
+    }
+    return info_;
+}
+
+bool uses_styles(std::span<const Record> records) noexcept {
+    // PARA_HEADER: u32 character count, u32 control mask, u16 paragraph
+    // shape id, u8 style id.
+    constexpr std::size_t kStyleOffset = 10;
+    for (const Record& record : records) {
+        if (record.tag_id != HWPTAG_PARA_HEADER) continue;
+        const auto payload = record.payload();
+        if (payload.size() > kStyleOffset && payload[kStyleOffset] != 0) return true;
+    }
+    return false;
 }
 
 }  // namespace marlune

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "marlune/document.hpp"
+#include "marlune/records.hpp"
 
 namespace marlune {
 
@@ -37,9 +38,12 @@ struct DocInfo {
 };
 
 // Collects the entries from DocInfo's records as they arrive, and tells
-// when ID_MAPPINGS's counts of binary items and paragraph shapes are all in.
+// when ID_MAPPINGS's counts of binary items (and, when asked for, of
+// paragraph shapes) are all in.
 class DocInfoReader {
 public:
+    explicit DocInfoReader(bool outline_levels) noexcept : want_outline_levels_(outline_levels) {}
+
     // Reads the complete records of `records` past those already read (the
     // same stream, grown since the last call); true once nothing further
     // is needed.
@@ -50,6 +54,7 @@ private:
     bool complete() const noexcept;
 
     DocInfo info_;
+    bool want_outline_levels_;
     std::size_t next_ = 0;  // offset of the first record not yet read
     bool counted_ = false;  // ID_MAPPINGS read
     std::uint32_t bin_data_count_ = 0;
@@ -59,8 +64,35 @@ private:
 // Collects the entries from DocInfo's record stream (already inflated).
 DocInfo parse_doc_info(std::span<const std::uint8_t> records);
 
-// Reads /DocInfo (inflated when compressed). Lenient: a missing or damaged
-// stream gives an empty DocInfo, never an error.
-DocInfo read_doc_info(const Document& document, bool compressed);
+// Reads /DocInfo (inflated when compressed) up to its binary items, and on
+// to its paragraph shapes when outline_levels is set. Lenient: a missing or
+// damaged stream gives an empty DocInfo, never an error.
+DocInfo read_doc_info(const Document& document, bool compressed, bool outline_levels);
+
+// DocInfo read on first need, so that a document with neither pictures nor
+// styled paragraphs inflates none of it: the binary items when the walk
+// meets a picture, on to the paragraph shapes when a section uses styles.
+class LazyDocInfo {
+public:
+    LazyDocInfo(const Document& document, bool compressed) noexcept : document_(document), compressed_(compressed) {}
+
+    const DocInfo& with_binary_items();
+    const DocInfo& with_outline_levels();
+    // What has been read so far (empty lists before any need).
+    const DocInfo& current() const noexcept { return info_; }
+
+private:
+    enum class Read : std::uint8_t { Nothing, BinaryItems, OutlineLevels };
+    const Document& document_;
+    bool compressed_;
+    Read read_ = Read::Nothing;
+    DocInfo info_;
+};
+
+// Whether a paragraph of the section is in a style other than the first,
+// the default body style. Outline headings come with styles (the outline
+// styles, or a document's own), so the paragraph shapes, most of DocInfo,
+// are read only for a document that uses styles.
+bool uses_styles(std::span<const Record> records) noexcept;
 
 }  // namespace marlune

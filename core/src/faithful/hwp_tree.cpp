@@ -1,7 +1,7 @@
-// The faithful conversion of a whole HWP 5.0 document: the file header,
-// DocInfo (binary items, outline levels) and the summary stream for
-// metadata, every section walked into one tree, then the pictures' bytes
-// when the options ask for them.
+// The faithful conversion of a whole HWP 5.0 document: the file header and
+// the summary stream for metadata, every section walked into one tree
+// (DocInfo's binary items and outline levels read as the walk needs them),
+// then the pictures' bytes when the options ask for them.
 #include "faithful/hwp_tree.hpp"
 
 #include <string>
@@ -38,15 +38,16 @@ Result<tree::Document> build_hwp_tree(const Document& document, const ConvertOpt
     out.metadata.format = "hwp";
     out.metadata.version = version_text(info->version);
     if (options.metadata) read_summary_info(document, out.metadata);
-    const DocInfo doc_info = read_doc_info(document, info->compressed);
+    LazyDocInfo doc_info(document, info->compressed);
     WalkContext context{options, doc_info, out, {}, {}};
     for_each_section(document, info->compressed, [&](ByteBuffer data) {
         // The records view the section's bytes, which live until it is walked.
         const auto records = parse_records(data);
+        if (uses_styles(records)) doc_info.with_outline_levels();
         walk_section(records, context);
         ++out.metadata.sections;
     });
-    if (options.collect_images) collect_images(document, doc_info, context, info->compressed, out.images);
+    if (options.collect_images) collect_images(document, doc_info.current(), context, info->compressed, out.images);
     return out;
 }
 

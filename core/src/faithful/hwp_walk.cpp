@@ -205,7 +205,8 @@ private:
 
     std::uint8_t heading_of(const Record& header) const noexcept {
         const auto shape = read_u16_at(header.payload(), PARA_SHAPE_OFFSET);
-        const auto& levels = context_.doc_info.outline_levels;
+        // Read before the section is walked when it uses styles.
+        const auto& levels = context_.doc_info.current().outline_levels;
         if (!shape || *shape >= levels.size()) return 0;
         return std::min<std::uint8_t>(levels[*shape], 6);
     }
@@ -429,7 +430,7 @@ private:
         if (payload.size() < MIN_PICTURE_RECORD_BYTES) return;
         tree::Image image;
         const std::uint16_t id = read_u16_at(payload, PICTURE_ITEM_OFFSET).value_or(0);
-        const auto& items = context_.doc_info.bin_data;
+        const auto& items = context_.doc_info.with_binary_items().bin_data;
         if (id >= 1 && id <= items.size()) {
             image.name = items[id - 1].stream_name();
             if (context_.picture_seen.size() <= id) context_.picture_seen.resize(std::size_t{id} + 1, false);

@@ -21,7 +21,7 @@ inline constexpr std::uint32_t MAX_LIST_DEPTH = 24;
 
 struct WalkContext {
     const ConvertOptions& options;
-    const DocInfo& doc_info;
+    LazyDocInfo& doc_info;
     tree::Document& document;                 // body, notes, headers and footers are added here
     std::vector<std::uint16_t> picture_items;  // BinData ids pictures refer to, each once, in order
     std::vector<bool> picture_seen;            // by BinData id
