@@ -363,7 +363,7 @@ bool CompoundFile::copy_chain(const Entry& entry, ByteBuffer& out) const {
     return true;
 }
 
-Result<ByteBuffer> CompoundFile::read_stream(std::string_view path) const {
+Result<const CompoundFile::Entry*> CompoundFile::find_stream(std::string_view path) const {
     const std::uint32_t id = locate(path);
     if (id == kNoEntry) return std::unexpected(HwpError::compound_file("stream not found: " + std::string(path)));
     const Entry& entry = entries_[id];
@@ -373,6 +373,10 @@ Result<ByteBuffer> CompoundFile::read_stream(std::string_view path) const {
         return std::unexpected(HwpError::io(
             IoErrorInfo::nested(IoErrorKind::InvalidData, "stream larger than its file: " + std::string(path))));
     }
+    return &entry;
+}
+
+Result<ByteBuffer> CompoundFile::copy_stream(const Entry& entry, std::string_view path) const {
     ByteBuffer data;
     if (!data.resize(static_cast<std::size_t>(entry.size))) {
         return std::unexpected(HwpError::io(IoErrorInfo::from_os(ENOMEM)));
@@ -382,6 +386,34 @@ Result<ByteBuffer> CompoundFile::read_stream(std::string_view path) const {
             IoErrorInfo::nested(IoErrorKind::UnexpectedEof, "failed to read stream " + std::string(path))));
     }
     return data;
+}
+
+// A regular stream whose every link points to the sector right after it
+// lies in the file as one run: the same bytes copy_chain would gather.
+std::optional<std::span<const std::uint8_t>> CompoundFile::contiguous_bytes(const Entry& entry) const {
+    if (entry.size < mini_cutoff_ || entry.size == 0) return std::nullopt;
+    const std::size_t count = ceil_div(entry.size, sector_size());
+    const std::size_t first = entry.start;
+    if (first >= fat_.size() || count > fat_.size() - first) return std::nullopt;
+    for (std::size_t k = 0; k + 1 < count; ++k) {
+        if (fat_[first + k] != first + k + 1) return std::nullopt;
+    }
+    return slice(sector_offset(entry.start), static_cast<std::size_t>(entry.size));
+}
+
+Result<ByteBuffer> CompoundFile::read_stream(std::string_view path) const {
+    const auto entry = find_stream(path);
+    if (!entry) return std::unexpected(std::move(entry.error()));
+    return copy_stream(**entry, path);
+}
+
+Result<StreamBytes> CompoundFile::stream_bytes(std::string_view path) const {
+    const auto entry = find_stream(path);
+    if (!entry) return std::unexpected(std::move(entry.error()));
+    if (const auto run = contiguous_bytes(**entry)) return StreamBytes(*run);
+    auto copy = copy_stream(**entry, path);
+    if (!copy) return std::unexpected(std::move(copy.error()));
+    return StreamBytes(std::move(*copy));
 }
 
 std::vector<std::string> CompoundFile::list_storage(std::string_view path) const {

@@ -37,6 +37,9 @@ public:
 
     // The whole stream at an absolute path such as "/BodyText/Section0".
     Result<ByteBuffer> read_stream(std::string_view path) const;
+    // The same stream, as a view of the file's bytes when its sectors lie
+    // in one run, else a copy.
+    Result<StreamBytes> stream_bytes(std::string_view path) const;
 
     // The names of a storage's streams and storages in directory order;
     // empty when path is not a storage.
@@ -68,6 +71,9 @@ private:
     std::uint32_t find_child(std::uint32_t storage, std::u16string_view name) const;
     std::uint32_t locate(std::string_view path) const;
     bool copy_chain(const Entry& entry, ByteBuffer& out) const;
+    Result<const Entry*> find_stream(std::string_view path) const;
+    Result<ByteBuffer> copy_stream(const Entry& entry, std::string_view path) const;
+    std::optional<std::span<const std::uint8_t>> contiguous_bytes(const Entry& entry) const;
 
     std::span<const std::uint8_t> bytes_;
     unsigned sector_shift_ = 9;

@@ -219,6 +219,8 @@ Result<Document> open_document_from_memory(std::span<const std::uint8_t> bytes) 
 
 Result<ByteBuffer> Document::read_stream(std::string_view path) const { return container_->file.read_stream(path); }
 
+Result<StreamBytes> Document::stream_bytes(std::string_view path) const { return container_->file.stream_bytes(path); }
+
 std::vector<std::string> Document::list_storage(std::string_view path) const {
     return container_->file.list_storage(path);
 }
@@ -329,16 +331,18 @@ Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const 
 
 Result<ByteBuffer> read_section_stream(const Document& document, std::string_view name,
                                                       bool compressed) {
-    auto stored = document.read_stream(name);
-    if (!stored || !compressed) return stored;
-    return inflate_raw(*stored);
+    if (!compressed) return document.read_stream(name);
+    auto stored = document.stream_bytes(name);
+    if (!stored) return std::unexpected(std::move(stored.error()));
+    return inflate_raw(stored->bytes());
 }
 
 Result<ByteBuffer> read_stream_until(const Document& document, std::string_view name, bool compressed,
                                      const InflateEnough& enough) {
-    auto stored = document.read_stream(name);
-    if (!stored || !compressed) return stored;
-    return inflate_raw_until(*stored, enough);
+    if (!compressed) return document.read_stream(name);
+    auto stored = document.stream_bytes(name);
+    if (!stored) return std::unexpected(std::move(stored.error()));
+    return inflate_raw_until(stored->bytes(), enough);
 }
 
 }  // namespace marlune

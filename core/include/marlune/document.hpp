@@ -78,6 +78,23 @@ private:
 // below it, so a larger one is a decompression bomb.
 inline constexpr std::size_t MAX_SECTION_BYTES = std::size_t{1} << 28;  // 256 MiB
 
+// A stream's bytes: a view into the file's bytes when its sectors lie in one
+// run (as writers store most streams), else a copy of its chain. The view
+// is valid while the document is open.
+class StreamBytes {
+public:
+    explicit StreamBytes(std::span<const std::uint8_t> view) noexcept : view_(view) {}
+    explicit StreamBytes(ByteBuffer copy) noexcept : copy_(std::move(copy)) {}
+
+    std::span<const std::uint8_t> bytes() const noexcept {
+        return copy_.empty() ? view_ : std::span<const std::uint8_t>(copy_.data(), copy_.size());
+    }
+
+private:
+    std::span<const std::uint8_t> view_;
+    ByteBuffer copy_;
+};
+
 // Compressed input is handed to the inflater in pieces of this size.
 inline constexpr std::size_t INFLATE_CHUNK_BYTES = 32768;
 
@@ -93,6 +110,9 @@ public:
 
     // The whole stream at an absolute container path such as "/FileHeader".
     Result<ByteBuffer> read_stream(std::string_view path) const;
+    // The same stream, in place when it can be (read-only uses such as
+    // inflating it).
+    Result<StreamBytes> stream_bytes(std::string_view path) const;
 
     // The names of the streams and storages in the storage at path ("/" for
     // the root, "/BinData"), in directory order; empty when there is no
