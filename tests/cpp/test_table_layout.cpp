@@ -182,6 +182,10 @@ TEST(Escape, EscapesOnlyWhatEachPlaceMisreads) {
         {"a|b [c]", escape::Html, "a|b [c]"},
         {"a|b", kCell, "a\\|b"},
         {"[c] <b>", kCell | escape::Brackets, "\\[c\\] &lt;b>"},
+        // Marks at and across the eight-byte words passed over at once.
+        {"한글 문서의 표|한 칸|<b>", kCell, "한글 문서의 표\\|한 칸\\|&lt;b>"},
+        {"1234567|89abcdef|", kCell, "1234567\\|89abcdef\\|"},
+        {"12345678<i>", escape::Html, "12345678&lt;i>"},
     };
     for (const Case& item : cases) {
         std::string out;
