@@ -262,7 +262,10 @@ namespace {
 // records past the paragraph shapes are about 1 KiB in a typical document,
 // so a coarser step would inflate them anyway. Steps are cut on the input,
 // not the output, so that zlib keeps decoding on its fast path (which stops
-// 258 bytes short of the end of the output room).
+// 258 bytes short of the end of the output room). Without a caller to ask,
+// zlib is handed all the input and told to finish: a stream that fits the
+// output room is then inflated in one call, without zlib copying its output
+// into its own window as it must between calls.
 constexpr std::size_t kEnoughCheckInputBytes = 128;
 
 HwpError inflate_error(std::string_view text) {
@@ -289,12 +292,15 @@ Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const 
     constexpr std::size_t kCapacityLimit = MAX_SECTION_BYTES + 1;
     std::size_t produced = 0;
     std::size_t consumed = 0;
-    if (!out.resize(std::min<std::size_t>(std::max<std::size_t>(input.size() * 4, 65536), kCapacityLimit))) {
+    // Sections inflate to 2 to 5 times their stored size, rarely more than 8:
+    // room that is never written costs address space, not memory.
+    const std::size_t expected = input.size() * (enough ? 4 : 8);
+    if (!out.resize(std::min<std::size_t>(std::max<std::size_t>(expected, 65536), kCapacityLimit))) {
         return std::unexpected(inflate_error(kOutOfMemory));
     }
     for (;;) {
         if (stream.z.avail_in == 0 && consumed < input.size()) {
-            const std::size_t step = enough ? kEnoughCheckInputBytes : INFLATE_CHUNK_BYTES;
+            const std::size_t step = enough ? kEnoughCheckInputBytes : std::size_t{UINT32_MAX};
             const std::size_t piece = std::min(step, input.size() - consumed);
             stream.z.next_in = const_cast<Bytef*>(input.data() + consumed);
             stream.z.avail_in = static_cast<uInt>(piece);
@@ -311,7 +317,7 @@ Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const 
         stream.z.next_out = out.data() + produced;
         stream.z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, UINT32_MAX));
         const uInt before = stream.z.avail_out;
-        const int rc = inflate(&stream.z, Z_NO_FLUSH);
+        const int rc = inflate(&stream.z, enough ? Z_NO_FLUSH : Z_FINISH);
         produced += before - stream.z.avail_out;
         if (rc == Z_STREAM_END) break;
         if (rc == Z_MEM_ERROR) return std::unexpected(inflate_error(kOutOfMemory));

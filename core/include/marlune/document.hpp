@@ -95,8 +95,6 @@ private:
     ByteBuffer copy_;
 };
 
-// Compressed input is handed to the inflater in pieces of this size.
-inline constexpr std::size_t INFLATE_CHUNK_BYTES = 32768;
 
 // An open container. It owns the file's bytes, released with the document. Streams are read whole; none outlives the call that opened it.
 class Document {
