@@ -99,9 +99,11 @@ def test_outline_headings():
     styled = (hf.para("제목", shape=1, style=2) + hf.para("본문") + hf.para("소제목", shape=2, style=4)
               + hf.para("깊은 제목", shape=3, style=8))
     unstyled = hf.para("제목", shape=1) + hf.para("본문")
-    convert = lambda section: marlune.convert(hf.hwp_document([section], extra_streams={"DocInfo": info}))
+    convert = lambda *sections: marlune.convert(hf.hwp_document(list(sections), extra_streams={"DocInfo": info}))
     assert convert(styled) == "# 제목\n\n본문\n\n### 소제목\n\n###### 깊은 제목"
     assert convert(unstyled) == "제목\n\n본문"
+    # A later section's styles make its headings, whatever came before.
+    assert convert(unstyled, styled).endswith("본문\n\n# 제목\n\n본문\n\n### 소제목\n\n###### 깊은 제목")
 
 
 def test_doc_info_is_read_only_to_the_last_counted_paragraph_shape():
