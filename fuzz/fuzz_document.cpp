@@ -1,12 +1,21 @@
-// A whole document (compound file bytes) to Markdown.
+// A whole document (compound file bytes) through both conversions: the exact
+// one, and the faithful one with every option that reaches more of the
+// reader (headers, pictures' bytes, summary properties) turned on.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "marlune/faithful.hpp"
 #include "marlune/markdown.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    auto markdown = marlune::hwp_bytes_to_markdown(std::span<const std::uint8_t>(data, size));
+    const std::span<const std::uint8_t> bytes(data, size);
+    auto markdown = marlune::hwp_bytes_to_markdown(bytes);
     if (!markdown) (void)marlune::display_text(markdown.error());
+    marlune::ConvertOptions options;
+    options.headers = true;
+    options.collect_images = true;
+    auto converted = marlune::convert_bytes(bytes, options);
+    if (!converted) (void)marlune::display_text(converted.error());
     return 0;
 }
