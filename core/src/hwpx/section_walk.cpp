@@ -109,9 +109,8 @@ void SectionWalker::walk_blocks(pugi::xml_node node, std::vector<tree::Block>& o
 
 void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tree::Block>& out, int depth) {
     tree::Paragraph paragraph;
-    if (setup_.headings != nullptr) {
-        const auto heading = setup_.headings->find(attribute_u32(paragraph_node, "paraPrIDRef", UINT32_MAX));
-        if (heading != setup_.headings->end()) paragraph.heading = heading->second;
+    if (setup_.heading_level) {
+        paragraph.heading = setup_.heading_level(attribute_u32(paragraph_node, "paraPrIDRef", UINT32_MAX));
     }
     link_run_open_ = false;
     std::vector<tree::Block> after;
