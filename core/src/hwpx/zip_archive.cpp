@@ -101,12 +101,17 @@ std::optional<ZipEntry> read_directory_entry(ByteReader& reader) {
     return entry;
 }
 
-// Inflates raw deflate data into exactly `size` bytes. The buffer holds one
-// byte more, so a stream that goes on past the declared size is caught on
-// its first extra byte instead of being followed.
+// zlib decodes with its fast loop only while this much output room is left;
+// the last bytes before a full buffer go through its slow, symbol-at-a-time path.
+constexpr std::size_t kFastLoopRoom = 258;
+
+// Inflates raw deflate data into exactly `size` bytes. The buffer holds
+// kFastLoopRoom bytes more, so that the end of the entry is decoded by
+// zlib's fast loop, and a stream that goes on past the declared size is
+// caught within them instead of being followed.
 Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::size_t size, const ZipEntry& entry) {
     ByteBuffer out;
-    if (!out.resize(size + 1)) return std::unexpected(entry_error("out of memory inflating entry", entry));
+    if (!out.resize(size + kFastLoopRoom)) return std::unexpected(entry_error("out of memory inflating entry", entry));
     InflateStream stream;
     if (inflateInit2(&stream.z, -MAX_WBITS) != Z_OK) {
         return std::unexpected(entry_error("out of memory inflating entry", entry));
@@ -124,7 +129,7 @@ Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::siz
             consumed += piece;
         }
         stream.z.next_out = out.data() + produced;
-        stream.z.avail_out = static_cast<uInt>(size + 1 - produced);
+        stream.z.avail_out = static_cast<uInt>(size + kFastLoopRoom - produced);
         const uInt before = stream.z.avail_out;
         // With all input and all output room given at once, Z_FINISH lets
         // zlib inflate straight into the buffer without keeping a window.
