@@ -56,17 +56,17 @@ std::string_view tag_around(std::string_view xml, std::size_t at) {
     return xml.substr(open, close - open);
 }
 
-// The first "paraPr" in xml at or after `from`, found by its capital P:
-// outside the paragraph shapes a header holds few.
-std::size_t find_para_pr(std::string_view xml, std::size_t from) {
-    constexpr std::string_view kPara = "para";
-    for (std::size_t at = from + kPara.size(); at < xml.size(); ++at) {
-        const void* found = std::memchr(xml.data() + at, 'P', xml.size() - at);
+// The first `needle` in xml at or after `from`, found by memchr through its
+// byte at `key` (not its last): a capital letter, which a header holds far fewer of than
+// the '<', '"' or lower-case letters a needle starts with.
+std::size_t find_by_key(std::string_view xml, std::size_t from, std::string_view needle, std::size_t key) {
+    for (std::size_t at = from + key; at < xml.size(); ++at) {
+        const void* found = std::memchr(xml.data() + at, needle[key], xml.size() - at);
         if (found == nullptr) break;
         at = static_cast<std::size_t>(static_cast<const char*>(found) - xml.data());
-        if (at + 1 < xml.size() && xml[at + 1] == 'r' && xml.substr(at - kPara.size(), kPara.size()) == kPara) {
-            return at - kPara.size();
-        }
+        const std::size_t start = at - key;
+        if (xml.size() - start < needle.size() || xml[at + 1] != needle[key + 1]) continue;
+        if (xml.compare(start, needle.size(), needle) == 0) return start;
     }
     return std::string_view::npos;
 }
@@ -121,8 +121,8 @@ private:
         // Where the next search starts: before a mark cut by the end of
         // what has come out so far.
         std::size_t resume = xml.size() - std::min(xml.size(), kMark.size() - 1);
-        for (std::size_t at = find_para_pr(xml, scanned_); at != std::string_view::npos;
-             at = find_para_pr(xml, at + 1)) {
+        for (std::size_t at = find_by_key(xml, scanned_, kMark, 4); at != std::string_view::npos;
+             at = find_by_key(xml, at + 1, kMark, 4)) {
             if (more && xml.size() - at < kListEnd.size()) {
                 resume = at;  // the rest of the mark is yet to come
                 break;
@@ -156,8 +156,8 @@ private:
         constexpr std::string_view kOutline = "\"OUTLINE\"";
         std::uint8_t level = 0;
         const std::string_view shape = xml.substr(0, end);
-        for (std::size_t at = find_bytes(shape, kOutline, shape_at_); at != std::string_view::npos;
-             at = find_bytes(shape, kOutline, at + 1)) {
+        for (std::size_t at = find_by_key(shape, shape_at_, kOutline, 1); at != std::string_view::npos;
+             at = find_by_key(shape, at + 1, kOutline, 1)) {
             const std::string_view heading = tag_around(xml, at);
             if (!heading.substr(0, heading.find(' ')).ends_with("heading")) continue;
             if (const auto depth = decimal(tag_attribute(heading, "level"))) {
