@@ -71,6 +71,12 @@ std::size_t find_by_key(std::string_view xml, std::size_t from, std::string_view
     return std::string_view::npos;
 }
 
+// Whether the tag around position `at` is an end tag ("</hh:paraProperties>").
+bool is_end_tag(std::string_view xml, std::size_t at) {
+    const std::size_t open = xml.rfind('<', at);
+    return open != std::string_view::npos && open + 1 < xml.size() && xml[open + 1] == '/';
+}
+
 // The heading level (1..6) of each paragraph shape whose heading type is
 // OUTLINE, read from the header as paragraphs ask for it. The header is
 // mostly fonts, borders and character shapes, and is larger than the
@@ -115,7 +121,7 @@ private:
         const bool more = stream_->pull(kHeaderPieceBytes);
         const std::string_view xml = stream_->text();
         // Each "paraPr" is a shape's start tag ("paraPr "), which ends the
-        // shape before it, or the end of the list ("paraProperties>").
+        // shape before it, or the end of the list ("</hh:paraProperties>").
         constexpr std::string_view kMark = "paraPr";
         constexpr std::string_view kListEnd = "paraProperties>";
         // Where the next search starts: before a mark cut by the end of
@@ -128,7 +134,7 @@ private:
                 break;
             }
             const std::string_view rest = xml.substr(at);
-            if (rest.starts_with(kListEnd)) {
+            if (rest.starts_with(kListEnd) && is_end_tag(xml, at)) {
                 settle(xml, at);
                 finished_ = true;
                 return true;
