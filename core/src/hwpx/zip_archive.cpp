@@ -257,8 +257,7 @@ Result<std::unique_ptr<EntryStream>> ZipArchive::stream(const ZipEntry& entry) {
     if (entry.method == kMethodStored && stored->size() != entry.size) {
         return std::unexpected(entry_error("stored entry size mismatch", entry));
     }
-    std::unique_ptr<EntryStream> stream(
-        new EntryStream(*stored, entry, entry.method == kMethodDeflated, inflated_total_));
+    std::unique_ptr<EntryStream> stream(new EntryStream(*stored, entry, entry.method == kMethodDeflated));
     if (!stream->out_.resize(static_cast<std::size_t>(entry.size) + 1)) {
         return std::unexpected(entry_error("out of memory inflating entry", entry));
     }
@@ -269,6 +268,7 @@ Result<std::unique_ptr<EntryStream>> ZipArchive::stream(const ZipEntry& entry) {
         stream->inflater_.ready = true;
         stream->inflater_.z.next_in = const_cast<Bytef*>(stored->data());
     }
+    inflated_total_ += stream->size_;
     return stream;
 }
 
@@ -281,7 +281,6 @@ bool EntryStream::pull(std::size_t bytes) {
         produced_ = size_;
         open_ = false;
     }
-    inflated_total_ += produced_ - before;
     return open_ || produced_ > before;
 }
 

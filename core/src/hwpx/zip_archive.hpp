@@ -72,17 +72,14 @@ public:
 
 private:
     friend class ZipArchive;
-    EntryStream(std::span<const std::uint8_t> input, const ZipEntry& entry, bool deflated,
-                std::size_t& inflated_total)
-        : input_(input), size_(static_cast<std::size_t>(entry.size)), crc_(entry.crc), deflated_(deflated),
-          inflated_total_(inflated_total) {}
+    EntryStream(std::span<const std::uint8_t> input, const ZipEntry& entry, bool deflated)
+        : input_(input), size_(static_cast<std::size_t>(entry.size)), crc_(entry.crc), deflated_(deflated) {}
     bool next_piece(std::size_t bytes);
 
     std::span<const std::uint8_t> input_;
     std::size_t size_;
     std::uint32_t crc_;
     bool deflated_;
-    std::size_t& inflated_total_;  // the archive's count, raised as bytes come out
     ByteBuffer out_;
     std::size_t produced_ = 0;
     bool open_ = true;
@@ -103,8 +100,9 @@ public:
     // The entry's inflated bytes; every failure is a package error naming it.
     Result<ByteBuffer> read(const ZipEntry& entry);
 
-    // The entry opened for reading piece by piece, under the same limits;
-    // the archive must outlive the stream.
+    // The entry opened for reading piece by piece, under the same limits
+    // (its whole declared size counts towards the package's at once); the
+    // archive must outlive the stream.
     Result<std::unique_ptr<EntryStream>> stream(const ZipEntry& entry);
 
 private:
