@@ -99,6 +99,8 @@ Result<ByteBuffer> read_whole_file(int fd, const struct stat& st) {
     return bytes;
 }
 
+}  // namespace
+
 // A private read-only mapping of a whole regular file; the reader touches
 // only the pages it reads (pictures a conversion never opens stay on disk).
 class MappedFile {
@@ -128,8 +130,6 @@ private:
     void* data_ = nullptr;
     std::size_t size_ = 0;
 };
-
-}  // namespace
 
 // The open container: the file's bytes, mapped or read into memory (the
 // file descriptor is closed once they are), and the reader over them. The
@@ -166,7 +166,7 @@ namespace {
 // faults on the pages past its new end.
 // With accept_package, a zip package's bytes come back instead of the
 // compound file's error.
-Result<std::variant<Document, ByteBuffer>> open_any(std::string_view path, bool accept_package) {
+Result<std::variant<Document, PackageBytes>> open_any(std::string_view path, bool accept_package) {
     auto file = open_file(path);
     if (!file) return std::unexpected(std::move(file.error()));
     if (S_ISREG(file->st.st_mode) && static_cast<std::uint64_t>(file->st.st_size) >= MIN_MAPPED_FILE_BYTES) {
@@ -174,9 +174,7 @@ Result<std::variant<Document, ByteBuffer>> open_any(std::string_view path, bool 
         if (!mapping.empty()) {
             file->fd = UniqueFd();
             if (accept_package && starts_like_package(mapping.bytes())) {
-                ByteBuffer bytes;
-                if (!bytes.assign(mapping.bytes())) return std::unexpected(os_error(ENOMEM));
-                return bytes;
+                return PackageBytes(std::make_unique<MappedFile>(std::move(mapping)));
             }
             auto reader = CompoundFile::open(mapping.bytes());
             if (!reader) return std::unexpected(std::move(reader.error()));
@@ -187,7 +185,7 @@ Result<std::variant<Document, ByteBuffer>> open_any(std::string_view path, bool 
     auto bytes = read_whole_file(file->fd.get(), file->st);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     file->fd = UniqueFd();
-    if (accept_package && starts_like_package(*bytes)) return std::move(*bytes);
+    if (accept_package && starts_like_package(*bytes)) return PackageBytes(std::move(*bytes));
     auto document = open_document_from_buffer(std::move(*bytes));
     if (!document) return std::unexpected(std::move(document.error()));
     return std::move(*document);
@@ -201,9 +199,16 @@ Result<Document> open_document(std::string_view path) {
     return std::move(std::get<Document>(*opened));
 }
 
-Result<std::variant<Document, ByteBuffer>> open_document_or_package(std::string_view path) {
+Result<std::variant<Document, PackageBytes>> open_document_or_package(std::string_view path) {
     return open_any(path, true);
 }
+
+PackageBytes::PackageBytes(ByteBuffer bytes) noexcept : buffer_(std::move(bytes)), view_(buffer_.data(), buffer_.size()) {}
+PackageBytes::PackageBytes(std::unique_ptr<MappedFile> mapping) noexcept
+    : mapping_(std::move(mapping)), view_(mapping_->bytes()) {}
+PackageBytes::PackageBytes(PackageBytes&&) noexcept = default;
+PackageBytes& PackageBytes::operator=(PackageBytes&&) noexcept = default;
+PackageBytes::~PackageBytes() = default;
 
 Result<Document> open_document_from_buffer(ByteBuffer bytes) {
     auto file = CompoundFile::open(bytes);

@@ -103,12 +103,18 @@ def section(*paragraphs: str) -> str:
     return f"{DECLARATION}<hs:sec {NAMESPACES}>" + "".join(paragraphs) + "</hs:sec>"
 
 
-def header_xml(outline_shapes: dict[int, int] | None = None) -> str:
-    """Paragraph shapes: id -> outline level (0-based)."""
-    shapes = "".join(f'<hh:paraPr id="{i}"><hh:heading type="OUTLINE" idRef="0" level="{lv}"/></hh:paraPr>'
+def header_xml(outline_shapes: dict[int, int | None] | None = None, padding: int = 0) -> str:
+    """Paragraph shapes: id -> outline level (0-based), None for body text;
+    each shape and the character shapes before them padded with that many
+    bytes of margins (a real header's bulk)."""
+    margin = f'<hh:margin><hc:left value="{"0" * padding}" unit="HWPUNIT"/></hh:margin>' if padding else ""
+    shapes = "".join(f'<hh:paraPr id="{i}" tabPrIDRef="0"><hh:heading type="{"NONE" if lv is None else "OUTLINE"}" '
+                     f'idRef="0" level="{lv or 0}"/>{margin}</hh:paraPr>'
                      for i, lv in (outline_shapes or {}).items())
-    return (f"{DECLARATION}<hh:head {NAMESPACES}><hh:refList>"
-            f"<hh:paraProperties>{shapes}</hh:paraProperties></hh:refList></hh:head>")
+    characters = f'<hh:charProperties itemCnt="1"><hh:charPr id="0">{margin}</hh:charPr></hh:charProperties>'
+    return (f"{DECLARATION}<hh:head {NAMESPACES}><hh:refList>{characters}"
+            f'<hh:paraProperties itemCnt="{len(outline_shapes or {})}">{shapes}</hh:paraProperties>'
+            f"</hh:refList></hh:head>")
 
 
 def content_hpf(sections: list[str], pictures: list[str], metadata: dict[str, str], spine: bool = True) -> str:
@@ -127,14 +133,15 @@ def content_hpf(sections: list[str], pictures: list[str], metadata: dict[str, st
 
 
 def package(sections: list[str], *, pictures: dict[str, bytes] | None = None, metadata: dict[str, str] | None = None,
-            outline_shapes: dict[int, int] | None = None, spine: bool = True, encrypted: bool = False,
-            extra: dict[str, bytes | str] | None = None, backslashes: bool = False, stored: bool = False) -> bytes:
+            outline_shapes: dict[int, int | None] | None = None, shape_padding: int = 0, spine: bool = True,
+            encrypted: bool = False, extra: dict[str, bytes | str] | None = None, backslashes: bool = False,
+            stored: bool = False) -> bytes:
     pictures = pictures or {}
     names = [f"Contents/section{n}.xml" for n in range(len(sections))]
     entries: dict[str, bytes | str] = {
         "mimetype": "application/hwp+zip",
         "version.xml": f'{DECLARATION}<hv:HCFVersion xmlns:hv="v" major="5" minor="1" micro="0" buildNumber="1"/>',
-        "Contents/header.xml": header_xml(outline_shapes),
+        "Contents/header.xml": header_xml(outline_shapes, shape_padding),
         "Contents/content.hpf": content_hpf(names, list(pictures), metadata or {}, spine),
         "META-INF/manifest.xml": (f'{DECLARATION}<odf:manifest xmlns:odf="m">'
                                   + ('<odf:file-entry><odf:encryption-data/></odf:file-entry>' if encrypted else "")

@@ -37,6 +37,18 @@ def test_text_with_inline_elements(parts, expected):
     assert expected in convert(xf.p(xf.run(xf.t(*parts))))
 
 
+@pytest.mark.parametrize("stored", [False, True], ids=["deflated", "stored"])
+def test_headings_from_the_paragraph_shapes(stored):
+    # Sixty padded shapes, inflated piece by piece as paragraphs ask: an
+    # outline shape near the end asked for first, one near the start after
+    # it, a blank paragraph's shape and one the header lacks.
+    shapes = {k: None for k in range(60)} | {2: 0, 58: 2}
+    section = xf.section(xf.p("본문"), xf.p("끝 제목", shape=58), xf.p("제목", shape=2), xf.p(shape=59),
+                         xf.p("없는 모양", shape=99))
+    package = xf.package([section], outline_shapes=shapes, shape_padding=600, stored=stored)
+    assert marlune.convert(package) == "본문\n\n### 끝 제목\n\n# 제목\n\n없는 모양"
+
+
 def test_deleted_text_spanning_paragraphs_is_left_out():
     out = convert(xf.p(xf.run(xf.t("a", xf.DELETE_BEGIN, "x"))), xf.p(xf.run(xf.t("y", xf.DELETE_END, "b"))))
     assert "x" not in out and "y" not in out and "a" in out and "b" in out

@@ -124,10 +124,32 @@ private:
 // Opens the file read-only and the container over it.
 Result<Document> open_document(std::string_view path);
 
+class MappedFile;
+
+// A zip package's bytes: read into memory, or a mapping of the file, whose
+// pages are read only as the package's parts are (pictures a conversion
+// never opens stay on disk). Released with the object.
+class PackageBytes {
+public:
+    explicit PackageBytes(ByteBuffer bytes) noexcept;
+    explicit PackageBytes(std::unique_ptr<MappedFile> mapping) noexcept;
+    PackageBytes(PackageBytes&&) noexcept;
+    PackageBytes& operator=(PackageBytes&&) noexcept;
+    ~PackageBytes();
+
+    std::span<const std::uint8_t> bytes() const noexcept { return view_; }
+
+private:
+    ByteBuffer buffer_;
+    std::unique_ptr<MappedFile> mapping_;
+    std::span<const std::uint8_t> view_;  // into whichever owner holds the bytes
+};
+
 // Opens the file as open_document does, except that a file starting like a
-// zip package (HWPX) is read whole and its bytes handed back instead: the
-// file is opened and read once whichever format it holds.
-Result<std::variant<Document, ByteBuffer>> open_document_or_package(std::string_view path);
+// zip package (HWPX) is handed back as its bytes instead (mapped as
+// open_document maps a large file): the file is opened and read once
+// whichever format it holds.
+Result<std::variant<Document, PackageBytes>> open_document_or_package(std::string_view path);
 
 // The whole file at path (UTF-8 bytes, used as given), with the same errors
 // as open_document for a path that cannot be read.

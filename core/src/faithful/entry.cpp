@@ -21,10 +21,10 @@ ConvertedDocument finish(tree::Document document, const ConvertOptions& options)
     return converted;
 }
 
-Result<ConvertedDocument> convert_package(ByteBuffer bytes, const ConvertOptions& options) {
-    auto document = build_hwpx_tree(bytes, options);
+Result<ConvertedDocument> convert_package(PackageBytes package, const ConvertOptions& options) {
+    auto document = build_hwpx_tree(package.bytes(), options);
     if (!document) return std::unexpected(std::move(document.error()));
-    bytes = ByteBuffer();
+    package = PackageBytes(ByteBuffer());
     return finish(std::move(*document), options);
 }
 
@@ -40,7 +40,7 @@ Result<ConvertedDocument> convert_opened(Result<Document> opened, const ConvertO
 }
 
 Result<ConvertedDocument> convert_buffer(ByteBuffer bytes, const ConvertOptions& options) {
-    if (looks_like_zip(bytes)) return convert_package(std::move(bytes), options);
+    if (looks_like_zip(bytes)) return convert_package(PackageBytes(std::move(bytes)), options);
     return convert_opened(open_document_from_buffer(std::move(bytes)), options);
 }
 
@@ -51,7 +51,7 @@ Result<ConvertedDocument> convert_file(std::string_view path, const ConvertOptio
     // whole, unless it starts like a package: then its bytes, read once.
     auto opened = open_document_or_package(path);
     if (!opened) return std::unexpected(std::move(opened.error()));
-    if (auto* package = std::get_if<ByteBuffer>(&*opened)) return convert_package(std::move(*package), options);
+    if (auto* package = std::get_if<PackageBytes>(&*opened)) return convert_package(std::move(*package), options);
     return convert_opened(std::move(std::get<Document>(*opened)), options);
 }
 

@@ -109,10 +109,6 @@ void SectionWalker::walk_blocks(pugi::xml_node node, std::vector<tree::Block>& o
 
 void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tree::Block>& out, int depth) {
     tree::Paragraph paragraph;
-    if (setup_.headings != nullptr) {
-        const auto heading = setup_.headings->find(attribute_u32(paragraph_node, "paraPrIDRef", UINT32_MAX));
-        if (heading != setup_.headings->end()) paragraph.heading = heading->second;
-    }
     link_run_open_ = false;
     std::vector<tree::Block> after;
     for (pugi::xml_node run = paragraph_node.first_child(); run; run = run.next_sibling()) {
@@ -123,7 +119,14 @@ void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tr
         }
     }
     link_run_open_ = false;
-    if (!paragraph.inlines.empty()) out.push_back(tree::Block{std::move(paragraph)});
+    if (!paragraph.inlines.empty()) {
+        // Only a paragraph that is kept asks for its shape: the header is
+        // read as far as the shapes asked for.
+        if (setup_.heading_level) {
+            paragraph.heading = setup_.heading_level(attribute_u32(paragraph_node, "paraPrIDRef", UINT32_MAX));
+        }
+        out.push_back(tree::Block{std::move(paragraph)});
+    }
     std::move(after.begin(), after.end(), std::back_inserter(out));
 }
 

@@ -7,7 +7,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -29,8 +28,9 @@ inline constexpr std::size_t MAX_OPEN_FIELDS = 64;
 inline constexpr std::uint64_t MAX_TABLE_GRID_SLOTS = std::uint64_t{1} << 20;
 
 struct WalkSetup {
-    // Heading level (1..6) of each outline paragraph shape, by shape id.
-    const std::unordered_map<std::uint32_t, std::uint8_t>* headings = nullptr;
+    // The heading level (1..6) of an outline paragraph shape, by shape id;
+    // 0 for any other shape.
+    std::function<std::uint8_t(std::uint32_t shape_id)> heading_level;
     // The binary item's name as stored under BinData/ ("image1.png") for
     // a picture's item id; empty when unknown. Called once per picture.
     std::function<std::string(std::string_view item_id)> picture_name;

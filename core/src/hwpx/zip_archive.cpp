@@ -101,31 +101,22 @@ std::optional<ZipEntry> read_directory_entry(ByteReader& reader) {
     return entry;
 }
 
-// Output is searched for a stop marker every this many bytes.
-constexpr std::size_t kStopCheckBytes = 65536;
+// zlib decodes with its fast loop only while this much output room is left;
+// the last bytes before a full buffer go through its slow, symbol-at-a-time path.
+constexpr std::size_t kFastLoopRoom = 258;
 
-// The end of the first `marker` in bytes[from..], or nothing.
-std::optional<std::size_t> marker_end(const ByteBuffer& bytes, std::size_t from, std::size_t size,
-                                      std::string_view marker) {
-    const std::size_t at = find_bytes({reinterpret_cast<const char*>(bytes.data()), size}, marker, from);
-    if (at == std::string_view::npos) return std::nullopt;
-    return at + marker.size();
-}
-
-// Inflates raw deflate data into exactly `size` bytes. The buffer holds one
-// byte more, so a stream that goes on past the declared size is caught on
-// its first extra byte instead of being followed. With a stop marker, output
-// ends right after the marker's first occurrence (*stopped set).
-Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::size_t size, const ZipEntry& entry,
-                                   std::string_view stop_after, bool* stopped) {
+// Inflates raw deflate data into exactly `size` bytes. The buffer holds
+// kFastLoopRoom bytes more, so that the end of the entry is decoded by
+// zlib's fast loop, and a stream that goes on past the declared size is
+// caught within them instead of being followed.
+Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::size_t size, const ZipEntry& entry) {
     ByteBuffer out;
-    if (!out.resize(size + 1)) return std::unexpected(entry_error("out of memory inflating entry", entry));
+    if (!out.resize(size + kFastLoopRoom)) return std::unexpected(entry_error("out of memory inflating entry", entry));
     InflateStream stream;
     if (inflateInit2(&stream.z, -MAX_WBITS) != Z_OK) {
         return std::unexpected(entry_error("out of memory inflating entry", entry));
     }
     stream.ready = true;
-    const std::size_t step = stop_after.empty() ? UINT_MAX : kStopCheckBytes;
     std::size_t consumed = 0;
     std::size_t produced = 0;
     int rc = Z_OK;
@@ -138,19 +129,13 @@ Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::siz
             consumed += piece;
         }
         stream.z.next_out = out.data() + produced;
-        stream.z.avail_out = static_cast<uInt>(std::min(size + 1 - produced, step));
+        stream.z.avail_out = static_cast<uInt>(size + kFastLoopRoom - produced);
         const uInt before = stream.z.avail_out;
-        rc = inflate(&stream.z, Z_NO_FLUSH);
-        const std::size_t searched_from = produced >= stop_after.size() ? produced - stop_after.size() : 0;
+        // With all input and all output room given at once, Z_FINISH lets
+        // zlib inflate straight into the buffer without keeping a window.
+        rc = inflate(&stream.z, consumed == input.size() ? Z_FINISH : Z_NO_FLUSH);
         produced += before - stream.z.avail_out;
         if (rc == Z_BUF_ERROR && stream.z.avail_out > 0) rc = Z_OK;  // more input needed
-        if (!stop_after.empty() && produced <= size) {
-            if (auto end = marker_end(out, searched_from, produced, stop_after)) {
-                *stopped = true;
-                if (!out.resize(*end)) return std::unexpected(entry_error("out of memory inflating entry", entry));
-                return out;
-            }
-        }
     }
     if (produced > size) return std::unexpected(entry_error("entry inflates past its declared size", entry));
     if (rc != Z_STREAM_END || produced != size) {
@@ -158,6 +143,15 @@ Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::siz
     }
     if (!out.resize(size)) return std::unexpected(entry_error("out of memory inflating entry", entry));
     return out;
+}
+
+bool crc_matches([[maybe_unused]] std::span<const std::uint8_t> data, [[maybe_unused]] std::uint32_t crc) {
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    // (Fuzzing builds skip the check, so mutated stored XML reaches the walk.)
+    return true;
+#else
+    return crc32_z(0, data.data(), data.size()) == crc;
+#endif
 }
 
 }  // namespace
@@ -222,9 +216,7 @@ Result<std::span<const std::uint8_t>> ZipArchive::stored_data(const ZipEntry& en
     return *reader.bytes(static_cast<std::size_t>(entry.compressed_size));
 }
 
-Result<ByteBuffer> ZipArchive::read(const ZipEntry& entry) { return read_prefix(entry, {}); }
-
-Result<ByteBuffer> ZipArchive::read_prefix(const ZipEntry& entry, std::string_view stop_after) {
+Result<std::span<const std::uint8_t>> ZipArchive::readable_data(const ZipEntry& entry) const {
     if (entry.flags & kFlagEncrypted) return std::unexpected(entry_error("encrypted entry", entry));
     if (entry.size > MAX_ENTRY_BYTES) return std::unexpected(entry_error("entry exceeds 256 MiB", entry));
     if (entry.size >= RATIO_CHECKED_FROM_BYTES && entry.size / std::max<std::uint64_t>(entry.compressed_size, 1) >
@@ -234,29 +226,91 @@ Result<ByteBuffer> ZipArchive::read_prefix(const ZipEntry& entry, std::string_vi
     if (entry.size > MAX_PACKAGE_INFLATED_BYTES - inflated_total_) {
         return std::unexpected(entry_error("package inflates past 1 GiB", entry));
     }
-    auto stored = stored_data(entry);
+    if (entry.method != kMethodStored && entry.method != kMethodDeflated) {
+        return std::unexpected(entry_error("unsupported compression method", entry));
+    }
+    return stored_data(entry);
+}
+
+Result<ByteBuffer> ZipArchive::read(const ZipEntry& entry) {
+    auto stored = readable_data(entry);
     if (!stored) return std::unexpected(std::move(stored.error()));
     const auto size = static_cast<std::size_t>(entry.size);
     Result<ByteBuffer> data = std::unexpected(entry_error("unsupported compression method", entry));
-    bool stopped = false;
     if (entry.method == kMethodStored) {
         if (stored->size() != size) return std::unexpected(entry_error("stored entry size mismatch", entry));
         ByteBuffer copy;
         if (!copy.assign(*stored)) return std::unexpected(entry_error("out of memory reading entry", entry));
         data = std::move(copy);
-    } else if (entry.method == kMethodDeflated) {
-        data = inflate_exactly(*stored, size, entry, stop_after, &stopped);
+    } else {
+        data = inflate_exactly(*stored, size, entry);
     }
     if (!data) return data;
     inflated_total_ += data->size();
-    if (stopped) return data;  // a prefix: its CRC cannot be checked
-#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-    // (Fuzzing builds skip the check, so mutated stored XML reaches the walk.)
-    if (crc32_z(0, data->data(), data->size()) != entry.crc) {
-        return std::unexpected(entry_error("entry CRC mismatch", entry));
-    }
-#endif
+    if (!crc_matches(*data, entry.crc)) return std::unexpected(entry_error("entry CRC mismatch", entry));
     return data;
+}
+
+Result<std::unique_ptr<EntryStream>> ZipArchive::stream(const ZipEntry& entry) {
+    auto stored = readable_data(entry);
+    if (!stored) return std::unexpected(std::move(stored.error()));
+    if (entry.method == kMethodStored && stored->size() != entry.size) {
+        return std::unexpected(entry_error("stored entry size mismatch", entry));
+    }
+    std::unique_ptr<EntryStream> stream(new EntryStream(*stored, entry, entry.method == kMethodDeflated));
+    if (!stream->out_.resize(static_cast<std::size_t>(entry.size) + 1)) {
+        return std::unexpected(entry_error("out of memory inflating entry", entry));
+    }
+    if (stream->deflated_) {
+        if (inflateInit2(&stream->inflater_.z, -MAX_WBITS) != Z_OK) {
+            return std::unexpected(entry_error("out of memory inflating entry", entry));
+        }
+        stream->inflater_.ready = true;
+        stream->inflater_.z.next_in = const_cast<Bytef*>(stored->data());
+    }
+    inflated_total_ += stream->size_;
+    return stream;
+}
+
+bool EntryStream::pull(std::size_t bytes) {
+    if (!open_) return false;
+    const std::size_t before = produced_;
+    open_ = next_piece(std::min(bytes, size_ + 1 - produced_));
+    if (produced_ > size_) {
+        // Past the declared size: the entry is damaged and ends here.
+        produced_ = size_;
+        open_ = false;
+    }
+    return open_ || produced_ > before;
+}
+
+bool EntryStream::complete() const { return ended_ && crc_matches({out_.data(), produced_}, crc_); }
+
+// Inflates (or copies) the next `bytes` of output; false once the entry
+// has ended or failed.
+bool EntryStream::next_piece(std::size_t bytes) {
+    if (!deflated_) {
+        const std::size_t piece = std::min(bytes, input_.size() - produced_);
+        if (piece > 0) std::memcpy(out_.data() + produced_, input_.data() + produced_, piece);
+        produced_ += piece;
+        ended_ = produced_ == size_;
+        return !ended_;
+    }
+    z_stream& z = inflater_.z;
+    // Input is given as the inflater takes it, in pieces zlib's counters hold.
+    const std::size_t consumed = static_cast<std::size_t>(z.next_in - input_.data());
+    if (z.avail_in == 0) z.avail_in = static_cast<uInt>(std::min<std::size_t>(input_.size() - consumed, UINT_MAX));
+    z.next_out = out_.data() + produced_;
+    z.avail_out = static_cast<uInt>(std::min<std::size_t>(bytes, UINT_MAX));
+    const uInt room = z.avail_out;
+    const int rc = inflate(&z, Z_NO_FLUSH);
+    produced_ += room - z.avail_out;
+    if (rc == Z_STREAM_END) {
+        ended_ = produced_ == size_;
+        return false;
+    }
+    // Z_BUF_ERROR: all input used up before the end of the data.
+    return rc == Z_OK;
 }
 
 }  // namespace marlune

@@ -6,11 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "inflate_stream.hpp"
 #include "marlune/document.hpp"
 #include "marlune/error.hpp"
 
@@ -49,6 +51,42 @@ struct ZipEntry {
     std::uint64_t local_offset = 0;
 };
 
+// An entry coming out in order, as far as its reader asks, into a buffer of
+// its declared size: for a part read only up to what is needed. Bytes come
+// out unchecked; should the whole entry come out, its CRC is checked.
+class EntryStream {
+public:
+    EntryStream(const EntryStream&) = delete;
+    EntryStream& operator=(const EntryStream&) = delete;
+
+    // Up to `bytes` more of the entry; false once nothing more will come
+    // (the entry ended, failed, or its CRC did not match).
+    bool pull(std::size_t bytes);
+
+    // Everything pulled so far.
+    std::string_view text() const noexcept { return {reinterpret_cast<const char*>(out_.data()), produced_}; }
+
+    // The whole entry came out, of its declared size, and matches its CRC
+    // (computed on this call).
+    bool complete() const;
+
+private:
+    friend class ZipArchive;
+    EntryStream(std::span<const std::uint8_t> input, const ZipEntry& entry, bool deflated)
+        : input_(input), size_(static_cast<std::size_t>(entry.size)), crc_(entry.crc), deflated_(deflated) {}
+    bool next_piece(std::size_t bytes);
+
+    std::span<const std::uint8_t> input_;
+    std::size_t size_;
+    std::uint32_t crc_;
+    bool deflated_;
+    ByteBuffer out_;
+    std::size_t produced_ = 0;
+    bool open_ = true;
+    bool ended_ = false;  // the data ended at the declared size
+    InflateStream inflater_;
+};
+
 class ZipArchive {
 public:
     // Reads the central directory of the archive held in bytes, which must
@@ -62,16 +100,18 @@ public:
     // The entry's inflated bytes; every failure is a package error naming it.
     Result<ByteBuffer> read(const ZipEntry& entry);
 
-    // The same, but a deflated entry's inflation stops once `stop_after`
-    // has come out: the bytes up to and including it (unchecked by CRC, as
-    // the rest is never inflated), else the whole entry.
-    Result<ByteBuffer> read_prefix(const ZipEntry& entry, std::string_view stop_after);
+    // The entry opened for reading piece by piece, under the same limits
+    // (its whole declared size counts towards the package's at once); the
+    // archive must outlive the stream.
+    Result<std::unique_ptr<EntryStream>> stream(const ZipEntry& entry);
 
 private:
     ZipArchive(std::span<const std::uint8_t> bytes, std::vector<ZipEntry> entries) noexcept
         : bytes_(bytes), entries_(std::move(entries)) {}
 
     Result<std::span<const std::uint8_t>> stored_data(const ZipEntry& entry) const;
+    // The stored bytes of an entry the limits allow to be read.
+    Result<std::span<const std::uint8_t>> readable_data(const ZipEntry& entry) const;
 
     std::span<const std::uint8_t> bytes_;
     std::vector<ZipEntry> entries_;  // sorted by name; of equal names the one stored first wins
