@@ -72,6 +72,14 @@ def test_fields_across_paragraphs_show_their_text_only(kind, command, shown):
     assert shown in out and "둘째" in out and "Clickhere" not in out and "a.kr" not in out.split("](")[0]
 
 
+def test_a_link_keeps_its_target_while_fields_open_inside_it():
+    # Twenty fields opened inside the link move the list of open fields.
+    inner = [xf.field_begin(str(k), "DATE") for k in range(10, 30)]
+    out = convert(xf.p(xf.run(xf.field_begin("1", "HYPERLINK", "http\\://a.kr;1;0;0;"), *inner, xf.t("누리집"),
+                              xf.field_end("1"), xf.t(" 끝"))))
+    assert out == "[누리집](http://a.kr) 끝"
+
+
 def test_notes_headers_and_text_boxes_reach_the_tree():
     out = marlune.convert(xf.package([xf.section(
         xf.p(xf.run(xf.t("본문"), xf.note("footNote", xf.p("각주")), xf.text_box(xf.p("글상자")))))]))

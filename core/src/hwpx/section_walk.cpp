@@ -83,7 +83,6 @@ bool cells_tile_grid(const tree::Table& table) {
 
 void SectionWalker::walk_section(pugi::xml_node section) {
     fields_.clear();
-    link_target_ = nullptr;
     deleting_ = false;
     walk_blocks(section, document_.body, 0);
 }
@@ -209,9 +208,9 @@ void SectionWalker::walk_text(pugi::xml_node text, tree::Paragraph& paragraph) {
 
 void SectionWalker::append_text(tree::Paragraph& paragraph, std::string_view text) {
     if (deleting_ || text.empty()) return;
-    if (link_target_ != nullptr) {
+    if (const std::string* target = innermost_link_target()) {
         if (!link_run_open_) {
-            paragraph.inlines.push_back(tree::Link{{}, *link_target_});
+            paragraph.inlines.push_back(tree::Link{{}, *target});
             link_run_open_ = true;
         }
         std::get<tree::Link>(paragraph.inlines.back()).text += text;
@@ -228,11 +227,15 @@ void SectionWalker::begin_field(pugi::xml_node field) {
     OpenField open{field.attribute("id").value(), std::string_view(field.attribute("type").value()) == "HYPERLINK",
                    {}};
     if (open.hyperlink) open.target = link_target(field);
+    if (open.hyperlink) link_run_open_ = false;
     fields_.push_back(std::move(open));
-    if (fields_.back().hyperlink) {
-        link_target_ = &fields_.back().target;
-        link_run_open_ = false;
+}
+
+const std::string* SectionWalker::innermost_link_target() const noexcept {
+    for (auto it = fields_.rbegin(); it != fields_.rend(); ++it) {
+        if (it->hyperlink) return &it->target;
     }
+    return nullptr;
 }
 
 void SectionWalker::end_field(pugi::xml_node field) {
@@ -241,10 +244,6 @@ void SectionWalker::end_field(pugi::xml_node field) {
                                    [begin_id](const OpenField& f) { return f.id == begin_id; });
     if (open == fields_.rend()) return;
     fields_.erase(std::next(open).base());
-    link_target_ = nullptr;
-    for (auto it = fields_.rbegin(); it != fields_.rend() && link_target_ == nullptr; ++it) {
-        if (it->hyperlink) link_target_ = &it->target;
-    }
     link_run_open_ = false;
 }
 

@@ -66,12 +66,14 @@ private:
     void append_text(tree::Paragraph& paragraph, std::string_view text);
     void begin_field(pugi::xml_node field);
     void end_field(pugi::xml_node field);
+    const std::string* innermost_link_target() const noexcept;
 
     tree::Document& document_;
     WalkSetup setup_;
+    // Open fields, innermost last. Looked up, never pointed into: a field
+    // opened later may move the others.
     std::vector<OpenField> fields_;
-    const std::string* link_target_ = nullptr;  // the innermost open hyperlink's target
-    bool link_run_open_ = false;                 // the paragraph's last inline is that link's run
+    bool link_run_open_ = false;                 // the paragraph's last inline is the innermost link's run
     bool deleting_ = false;                      // inside text deleted under change tracking
 };
 
