@@ -282,7 +282,51 @@ PyObject* py_parse(PyObject* module, PyObject* args, PyObject* kwargs) {
     return nullptr;
 }
 
+// The Markdown alone, for marlune.convert without a picture folder: options
+// may come positionally, no metadata or pictures read or built, so that as
+// little as can be runs under the interpreter lock.
+PyObject* py_convert(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"", "tables", "notes", "headers", nullptr};
+    PyObject* source_object = nullptr;
+    const char* tables = "auto";
+    int notes = 1;
+    int headers = 0;
+    try {
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|spp:convert", const_cast<char**>(keywords), &source_object,
+                                         &tables, &notes, &headers)) {
+            return nullptr;
+        }
+        marlune::ConvertOptions options;
+        const auto mode = table_mode(tables);
+        if (!mode) {
+            PyErr_Format(PyExc_ValueError, "tables must be 'auto', 'html' or 'pipe', not '%s'", tables);
+            return nullptr;
+        }
+        options.tables = *mode;
+        options.notes = notes != 0;
+        options.headers = headers != 0;
+        options.metadata = false;
+        BoundSource source;
+        if (!source.bind(source_object)) return nullptr;
+        auto converted = run_conversion(source, options);
+        if (!converted) return raise_hwp_error(converted.error());
+        return document_text(converted->markdown);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::exception& fault) {
+        PyErr_Format(PyExc_SystemError, "marlune internal fault: %s", fault.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "marlune internal fault");
+    }
+    return nullptr;
+}
+
 PyMethodDef module_functions[] = {
+    {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_convert)), METH_VARARGS | METH_KEYWORDS,
+     "convert(source, /, tables='auto', notes=True, headers=False)\n--\n\n"
+     "Converts an HWP or HWPX document (a path, or its bytes) and returns its Markdown only; the\n"
+     "document's properties and pictures are not read. The interpreter lock is released while\n"
+     "converting."},
     {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_parse)), METH_VARARGS | METH_KEYWORDS,
      "parse(source, /, *, tables='auto', notes=True, headers=False, collect_images=False, image_prefix='', "
      "metadata=True)\n--\n\n"

@@ -146,6 +146,8 @@ def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, h
     same text as ``hwp_to_markdown``; a wrong argument type ``TypeError``, an
     unknown ``tables`` value ``ValueError``."""
     # The Markdown only: the document's properties are not even read.
+    if images is None:
+        return _convert.convert(source, tables=tables, notes=notes, headers=headers)
     return _run(source, images, False, tables=tables, notes=notes, headers=headers, metadata=False)[0]
 
 

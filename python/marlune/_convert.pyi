@@ -1,6 +1,17 @@
 import os
 from typing import Literal
 
+def convert(
+    source: str | os.PathLike[str] | os.PathLike[bytes] | bytes | bytearray | memoryview,
+    /,
+    tables: Literal["auto", "html", "pipe"] = "auto",
+    notes: bool = True,
+    headers: bool = False,
+) -> str:
+    """Converts an HWP or HWPX document (a path, or its bytes) and returns its
+    Markdown only; the document's properties and pictures are not read. The
+    interpreter lock is released while converting."""
+
 def parse(
     source: str | os.PathLike[str] | os.PathLike[bytes] | bytes | bytearray | memoryview,
     /,
