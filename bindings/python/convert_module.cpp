@@ -133,6 +133,17 @@ std::optional<marlune::TableMode> table_mode(std::string_view name) {
     return std::nullopt;
 }
 
+// The tables option by name; ValueError for any other.
+bool set_table_mode(const char* name, marlune::ConvertOptions* options) {
+    const auto mode = table_mode(name);
+    if (!mode) {
+        PyErr_Format(PyExc_ValueError, "tables must be 'auto', 'html' or 'pipe', not '%s'", name);
+        return false;
+    }
+    options->tables = *mode;
+    return true;
+}
+
 // Options into the core's struct; CPython's own messages for wrong keywords
 // and types. source is positional-only, everything else keyword-only.
 bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune::ConvertOptions* options) {
@@ -150,12 +161,7 @@ bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune
                                      &metadata)) {
         return false;
     }
-    auto mode = table_mode(tables);
-    if (!mode) {
-        PyErr_Format(PyExc_ValueError, "tables must be 'auto', 'html' or 'pipe', not '%s'", tables);
-        return false;
-    }
-    options->tables = *mode;
+    if (!set_table_mode(tables, options)) return false;
     options->notes = notes != 0;
     options->headers = headers != 0;
     options->collect_images = collect_images != 0;
@@ -262,16 +268,12 @@ std::nullptr_t raise_hwp_error(const marlune::HwpError& error) {
     return nullptr;
 }
 
-PyObject* py_parse(PyObject* module, PyObject* args, PyObject* kwargs) {
-    PyObject* source_object = nullptr;
+// Runs body, turning any C++ exception into a Python one: none crosses the
+// C API boundary.
+template <class Body>
+PyObject* guarded(Body body) noexcept {
     try {
-        marlune::ConvertOptions options;
-        if (!bind_arguments(args, kwargs, &source_object, &options)) return nullptr;
-        BoundSource source;
-        if (!source.bind(source_object)) return nullptr;
-        auto converted = run_conversion(source, options);
-        if (!converted) return raise_hwp_error(converted.error());
-        return document_tuple(module, *converted);
+        return body();
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::exception& fault) {
@@ -282,43 +284,51 @@ PyObject* py_parse(PyObject* module, PyObject* args, PyObject* kwargs) {
     return nullptr;
 }
 
+// The source bound, converted without the interpreter lock, and the result
+// built by build; a reader error raises RuntimeError.
+template <class Build>
+PyObject* convert_source(PyObject* source_object, const marlune::ConvertOptions& options, Build build) {
+    BoundSource source;
+    if (!source.bind(source_object)) return nullptr;
+    auto converted = run_conversion(source, options);
+    if (!converted) return raise_hwp_error(converted.error());
+    return build(*converted);
+}
+
+PyObject* py_parse(PyObject* module, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* source_object = nullptr;
+        marlune::ConvertOptions options;
+        if (!bind_arguments(args, kwargs, &source_object, &options)) return nullptr;
+        return convert_source(source_object, options, [module](const marlune::ConvertedDocument& document) {
+            return document_tuple(module, document);
+        });
+    });
+}
+
 // The Markdown alone, for marlune.convert without a picture folder: options
 // may come positionally, no metadata or pictures read or built, so that as
 // little as can be runs under the interpreter lock.
 PyObject* py_convert(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"", "tables", "notes", "headers", nullptr};
-    PyObject* source_object = nullptr;
-    const char* tables = "auto";
-    int notes = 1;
-    int headers = 0;
-    try {
+    return guarded([&]() -> PyObject* {
+        static const char* keywords[] = {"", "tables", "notes", "headers", nullptr};
+        PyObject* source_object = nullptr;
+        const char* tables = "auto";
+        int notes = 1;
+        int headers = 0;
         if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|spp:convert", const_cast<char**>(keywords), &source_object,
                                          &tables, &notes, &headers)) {
             return nullptr;
         }
         marlune::ConvertOptions options;
-        const auto mode = table_mode(tables);
-        if (!mode) {
-            PyErr_Format(PyExc_ValueError, "tables must be 'auto', 'html' or 'pipe', not '%s'", tables);
-            return nullptr;
-        }
-        options.tables = *mode;
+        if (!set_table_mode(tables, &options)) return nullptr;
         options.notes = notes != 0;
         options.headers = headers != 0;
         options.metadata = false;
-        BoundSource source;
-        if (!source.bind(source_object)) return nullptr;
-        auto converted = run_conversion(source, options);
-        if (!converted) return raise_hwp_error(converted.error());
-        return document_text(converted->markdown);
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& fault) {
-        PyErr_Format(PyExc_SystemError, "marlune internal fault: %s", fault.what());
-    } catch (...) {
-        PyErr_SetString(PyExc_SystemError, "marlune internal fault");
-    }
-    return nullptr;
+        return convert_source(source_object, options, [](const marlune::ConvertedDocument& document) {
+            return document_text(document.markdown);
+        });
+    });
 }
 
 PyMethodDef module_functions[] = {
