@@ -236,16 +236,15 @@ Result<ByteBuffer> ZipArchive::read(const ZipEntry& entry) {
     auto stored = readable_data(entry);
     if (!stored) return std::unexpected(std::move(stored.error()));
     const auto size = static_cast<std::size_t>(entry.size);
-    Result<ByteBuffer> data = std::unexpected(entry_error("unsupported compression method", entry));
-    if (entry.method == kMethodStored) {
-        if (stored->size() != size) return std::unexpected(entry_error("stored entry size mismatch", entry));
-        ByteBuffer copy;
-        if (!copy.assign(*stored)) return std::unexpected(entry_error("out of memory reading entry", entry));
-        data = std::move(copy);
-    } else {
+    // readable_data let through only stored and deflated entries.
+    Result<ByteBuffer> data = ByteBuffer();
+    if (entry.method == kMethodDeflated) {
         data = inflate_exactly(*stored, size, entry);
+        if (!data) return data;
+    } else {
+        if (stored->size() != size) return std::unexpected(entry_error("stored entry size mismatch", entry));
+        if (!data->assign(*stored)) return std::unexpected(entry_error("out of memory reading entry", entry));
     }
-    if (!data) return data;
     inflated_total_ += data->size();
     if (!crc_matches(*data, entry.crc)) return std::unexpected(entry_error("entry CRC mismatch", entry));
     return data;
