@@ -6,13 +6,12 @@
 //   marlune_floor REPEATS FILE...
 #include <zlib.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 #include <vector>
 
+#include "best_time.hpp"
 #include "marlune/document.hpp"
 
 namespace {
@@ -69,17 +68,13 @@ int main(int argc, char** argv) {
     for (int k = 2; k < argc; ++k) {
         bool compressed = false;
         auto sections = stored_sections(argv[k], compressed);
-        std::int64_t best = std::numeric_limits<std::int64_t>::max();
         std::int64_t inflated = 0;
         for (const auto& section : sections) {
             inflated += static_cast<std::int64_t>(compressed ? section.inflated.size() : section.stored.size());
         }
-        for (int r = 0; r < repeats; ++r) {
-            const auto start = std::chrono::steady_clock::now();
+        const std::int64_t best = best_nanoseconds(repeats, [&] {
             if (compressed) inflate_all(sections);
-            const auto elapsed = std::chrono::steady_clock::now() - start;
-            best = std::min<std::int64_t>(best, std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
-        }
+        });
         std::printf("%lld %lld %d\n", static_cast<long long>(best), static_cast<long long>(inflated),
                     compressed ? 1 : 0);
     }

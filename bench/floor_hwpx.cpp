@@ -3,12 +3,11 @@
 // with the same zip reader the module uses. Prints, per file given on the
 // command line: best time in nanoseconds over the repeats, inflated bytes.
 //   marlune_floor_hwpx REPEATS FILE...
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 
+#include "best_time.hpp"
 #include "hwpx/zip_archive.hpp"
 #include "marlune/document.hpp"
 
@@ -38,14 +37,8 @@ int main(int argc, char** argv) {
     }
     const int repeats = std::atoi(argv[1]);
     for (int k = 2; k < argc; ++k) {
-        std::int64_t best = std::numeric_limits<std::int64_t>::max();
         std::int64_t inflated = 0;
-        for (int r = 0; r < repeats; ++r) {
-            const auto start = std::chrono::steady_clock::now();
-            inflated = inflate_sections(argv[k]);
-            const auto elapsed = std::chrono::steady_clock::now() - start;
-            best = std::min<std::int64_t>(best, std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
-        }
+        const std::int64_t best = best_nanoseconds(repeats, [&] { inflated = inflate_sections(argv[k]); });
         std::printf("%lld %lld\n", static_cast<long long>(best), static_cast<long long>(inflated));
     }
     return 0;
