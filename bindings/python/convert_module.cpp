@@ -6,7 +6,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <bit>
 #include <cstdint>
+#include <expected>
 #include <exception>
 #include <new>
 #include <optional>
@@ -185,11 +187,64 @@ private:
     PyThreadState* state_;
 };
 
-marlune::Result<marlune::ConvertedDocument> run_conversion(const BoundSource& source,
-                                                           const marlune::ConvertOptions& options) {
+// The UTF-16 code units of well-formed UTF-8; nothing at the first
+// ill-formed sequence (a stray or missing continuation byte, an overlong
+// form, a surrogate, a value past U+10FFFF). Made while the lock is
+// released, they become a str with far less work under the lock than
+// decoding the UTF-8 there: Hangul takes two bytes here against three.
+std::optional<std::u16string> utf16_units(std::string_view text) {
+    std::u16string units;
+    bool well_formed = true;
+    units.resize_and_overwrite(text.size(), [&](char16_t* out, std::size_t) {
+        std::size_t written = 0;
+        std::size_t k = 0;
+        while (k < text.size()) {
+            const auto lead = static_cast<std::uint8_t>(text[k]);
+            if (lead < 0x80) {
+                out[written++] = lead;
+                ++k;
+                continue;
+            }
+            const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+            constexpr char32_t smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+            char32_t point = lead & (0x7FU >> length);
+            bool sound = lead >= 0xC0 && lead < 0xF8 && text.size() - k >= length;
+            for (std::size_t i = 1; sound && i < length; ++i) {
+                const auto next = static_cast<std::uint8_t>(text[k + i]);
+                sound = (next & 0xC0) == 0x80;
+                point = (point << 6) | (next & 0x3FU);
+            }
+            if (!sound || point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point < 0xE000)) {
+                well_formed = false;
+                return std::size_t{0};
+            }
+            if (point >= 0x10000) {
+                out[written++] = static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
+                out[written++] = static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
+            } else {
+                out[written++] = static_cast<char16_t>(point);
+            }
+            k += length;
+        }
+        return written;
+    });
+    if (!well_formed) return std::nullopt;
+    return units;
+}
+
+// A conversion's result, its Markdown already in UTF-16 when well-formed.
+struct Conversion {
+    marlune::ConvertedDocument document;
+    std::optional<std::u16string> markdown_units;
+};
+
+marlune::Result<Conversion> run_conversion(const BoundSource& source, const marlune::ConvertOptions& options) {
     LockReleased unlocked;
-    if (source.is_path()) return marlune::convert_file(source.path(), options);
-    return marlune::convert_bytes(source.bytes(), options);
+    auto converted = source.is_path() ? marlune::convert_file(source.path(), options)
+                                      : marlune::convert_bytes(source.bytes(), options);
+    if (!converted) return std::unexpected(std::move(converted.error()));
+    auto units = utf16_units(converted->markdown);
+    return Conversion{std::move(*converted), std::move(units)};
 }
 
 // ---- (3) Build ------------------------------------------------------------
@@ -197,6 +252,15 @@ marlune::Result<marlune::ConvertedDocument> run_conversion(const BoundSource& so
 // Text read from a document: ill-formed UTF-8 becomes U+FFFD, never an error.
 PyObject* document_text(std::string_view text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+}
+
+// The Markdown as a str: from its UTF-16 units when they were made.
+PyObject* markdown_text(const Conversion& conversion) {
+    if (!conversion.markdown_units) return document_text(conversion.document.markdown);
+    const std::u16string& units = *conversion.markdown_units;
+    int byte_order = std::endian::native == std::endian::little ? -1 : 1;
+    return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(units.data()),
+                                 static_cast<Py_ssize_t>(units.size() * sizeof(char16_t)), "strict", &byte_order);
 }
 
 bool set_item(PyObject* dict, PyObject* key, PyObject* value) {
@@ -249,8 +313,9 @@ PyObject* image_list(const std::vector<marlune::tree::BinaryItem>& images) {
     return list.release();
 }
 
-PyObject* document_tuple(PyObject* module, const marlune::ConvertedDocument& document) {
-    PyRef markdown(document_text(document.markdown));
+PyObject* document_tuple(PyObject* module, const Conversion& conversion) {
+    const marlune::ConvertedDocument& document = conversion.document;
+    PyRef markdown(markdown_text(conversion));
     if (!markdown) return nullptr;
     PyRef metadata(metadata_dict(module, document.metadata));
     if (!metadata) return nullptr;
@@ -300,8 +365,8 @@ PyObject* py_parse(PyObject* module, PyObject* args, PyObject* kwargs) {
         PyObject* source_object = nullptr;
         marlune::ConvertOptions options;
         if (!bind_arguments(args, kwargs, &source_object, &options)) return nullptr;
-        return convert_source(source_object, options, [module](const marlune::ConvertedDocument& document) {
-            return document_tuple(module, document);
+        return convert_source(source_object, options, [module](const Conversion& conversion) {
+            return document_tuple(module, conversion);
         });
     });
 }
@@ -325,8 +390,8 @@ PyObject* py_convert(PyObject*, PyObject* args, PyObject* kwargs) {
         options.notes = notes != 0;
         options.headers = headers != 0;
         options.metadata = false;
-        return convert_source(source_object, options, [](const marlune::ConvertedDocument& document) {
-            return document_text(document.markdown);
+        return convert_source(source_object, options, [](const Conversion& conversion) {
+            return markdown_text(conversion);
         });
     });
 }

@@ -100,6 +100,8 @@ std::string_view trim_end(std::string_view text) noexcept {
 
 std::string_view trim(std::string_view text) noexcept { return trim_end(text.substr(leading_white_space(text))); }
 
+bool is_blank(std::string_view text) noexcept { return leading_white_space(text) == text.size(); }
+
 void finish_paragraph(std::optional<PendingParagraph>& pending, std::vector<Block>& blocks) {
     if (!pending) return;
     std::string text = pending->text.field_texts.empty()

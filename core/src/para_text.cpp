@@ -164,6 +164,8 @@ std::string decode_para_text(std::span<const std::uint8_t> payload) {
     return text;
 }
 
+void append_para_text(std::string& out, std::span<const std::uint8_t> payload) { decode(payload, out, nullptr); }
+
 ParagraphText decode_para_text_with_fields(std::span<const std::uint8_t> payload) {
     ParagraphText result;
     decode(payload, result.text, &result.field_texts);

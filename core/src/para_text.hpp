@@ -57,6 +57,9 @@ inline void append_utf8(std::string& out, char32_t c) {
 // (tab, line break, the two special spaces), which yield their plain forms.
 std::string decode_para_text(std::span<const std::uint8_t> payload);
 
+// decode_para_text, appending to out.
+void append_para_text(std::string& out, std::span<const std::uint8_t> payload);
+
 // As decode_para_text, but the text of each click-here field is lifted out
 // and replaced by FIELD_MARK, its number, FIELD_MARK.
 ParagraphText decode_para_text_with_fields(std::span<const std::uint8_t> payload);

@@ -97,6 +97,9 @@ class ParagraphBuilder {
 public:
     explicit ParagraphBuilder(std::uint8_t heading) noexcept { paragraph_.heading = heading; }
 
+    // A run of the paragraph's code units, decoded where it belongs.
+    void text(std::span<const std::uint8_t> run) { append_para_text(current_sink(), run); }
+
     void text(std::string decoded) {
         std::string& sink = current_sink();
         if (sink.empty()) sink = std::move(decoded);
@@ -137,10 +140,14 @@ public:
     // The paragraph so far, when it holds anything, becomes a block; a field
     // still open goes on after the blocks that follow.
     void flush(std::vector<tree::Block>& blocks) {
-        tree::Block block{std::move(paragraph_)};
+        if (!layout::has_content(paragraph_)) {
+            paragraph_.inlines.clear();
+            return;
+        }
+        const std::uint8_t heading = paragraph_.heading;
+        blocks.push_back(tree::Block{std::move(paragraph_)});
         paragraph_ = tree::Paragraph{};
-        paragraph_.heading = std::get<tree::Paragraph>(block.node).heading;
-        if (layout::has_content(std::span(&block, 1))) blocks.push_back(std::move(block));
+        paragraph_.heading = heading;
     }
 
 private:
@@ -215,41 +222,61 @@ private:
         const Record& header = records_[i];
         const std::uint32_t level = header.level;
         const std::size_t end = skip_subtree(records_, i + 1, level);
+        // The paragraph's controls and the paragraphs one level below that no
+        // control holds (strays) go on stacks shared by the whole walk: what
+        // nested paragraphs push is gone again when they return.
+        const std::size_t controls = controls_.size();
+        const std::size_t strays = strays_.size();
         std::optional<std::span<const std::uint8_t>> text;
-        std::vector<std::size_t> controls;
-        std::vector<std::size_t> strays;  // paragraphs one level below that no control holds
         for (std::size_t j = i + 1; j < end;) {
             const Record& record = records_[j];
             const bool control_or_list =
                 record.tag_id == HWPTAG_CTRL_HEADER || record.tag_id == HWPTAG_PARA_HEADER;
             if (record.level == level + 1 && control_or_list) {
-                (record.tag_id == HWPTAG_CTRL_HEADER ? controls : strays).push_back(j);
+                (record.tag_id == HWPTAG_CTRL_HEADER ? controls_ : strays_).push_back(j);
                 j = skip_subtree(records_, j + 1, level + 1);
                 continue;
             }
             if (record.level == level + 1 && record.tag_id == HWPTAG_PARA_TEXT && !text) text = record.payload();
             ++j;
         }
+        const std::size_t controls_end = controls_.size();
+        const std::size_t strays_end = strays_.size();
         ParagraphBuilder builder(heading_of(header));
-        std::size_t next_control = 0;
-        TextPieces pieces(text.value_or(std::span<const std::uint8_t>()));
-        while (const auto piece = pieces.next()) {
-            if (piece->kind == TextPiece::Kind::Run) {
-                builder.text(decode_para_text(piece->run));
-            } else if (piece->kind == TextPiece::Kind::FieldEnd) {
-                builder.end_field();
-            } else if (next_control < controls.size()) {
-                control(controls[next_control++], builder, blocks, depth);
-            }
+        if (controls == controls_end) {
+            // Without controls no field can open: the text is one run (its
+            // cuts would only fall on control codes that decode to nothing).
+            if (text) builder.text(*text);
+        } else {
+            text_with_controls(text.value_or(std::span<const std::uint8_t>()), controls, controls_end, builder,
+                               blocks, depth);
         }
-        // Controls the text did not mark still count, after the text.
-        while (next_control < controls.size()) control(controls[next_control++], builder, blocks, depth);
         builder.end_field();
         builder.flush(blocks);
-        for (const std::size_t stray : strays) {
-            if (depth < MAX_LIST_DEPTH) paragraph(stray, blocks, depth + 1);
+        for (std::size_t k = strays; k < strays_end; ++k) {
+            if (depth < MAX_LIST_DEPTH) paragraph(strays_[k], blocks, depth + 1);
         }
+        controls_.resize(controls);
+        strays_.resize(strays);
         return end;
+    }
+
+    // The text cut at its extended controls and field ends, each control
+    // read where it stands; controls the text did not mark still count,
+    // after the text.
+    void text_with_controls(std::span<const std::uint8_t> text, std::size_t next_control, std::size_t controls_end,
+                            ParagraphBuilder& builder, std::vector<tree::Block>& blocks, std::uint32_t depth) {
+        TextPieces pieces(text);
+        while (const auto piece = pieces.next()) {
+            if (piece->kind == TextPiece::Kind::Run) {
+                builder.text(piece->run);
+            } else if (piece->kind == TextPiece::Kind::FieldEnd) {
+                builder.end_field();
+            } else if (next_control < controls_end) {
+                control(controls_[next_control++], builder, blocks, depth);
+            }
+        }
+        while (next_control < controls_end) control(controls_[next_control++], builder, blocks, depth);
     }
 
     void control(std::size_t header, ParagraphBuilder& builder, std::vector<tree::Block>& blocks,
@@ -444,6 +471,8 @@ private:
 
     std::span<const Record> records_;
     WalkContext& context_;
+    std::vector<std::size_t> controls_;  // record indices of CTRL_HEADERs
+    std::vector<std::size_t> strays_;    // record indices of PARA_HEADERs
 };
 
 }  // namespace

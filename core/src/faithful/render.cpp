@@ -124,7 +124,7 @@ struct Renderer {
         if (const auto* run = std::get_if<tree::Text>(&item)) {
             escape::append_text(text, run->text, sets);
         } else if (const auto* link = std::get_if<tree::Link>(&item)) {
-            if (!is_web_or_mail(link->target) || trim(link->text).empty()) {
+            if (!is_web_or_mail(link->target) || is_blank(link->text)) {
                 escape::append_text(text, link->text, sets);
                 return;
             }

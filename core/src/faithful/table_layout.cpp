@@ -13,8 +13,6 @@ namespace marlune::layout {
 
 namespace {
 
-bool is_blank(std::string_view text) noexcept { return trim(text).empty(); }
-
 bool inline_has_content(const tree::Inline& item) {
     if (const auto* text = std::get_if<tree::Text>(&item)) return !is_blank(text->text);
     if (const auto* link = std::get_if<tree::Link>(&item)) return !is_blank(link->text);
@@ -23,7 +21,7 @@ bool inline_has_content(const tree::Inline& item) {
 
 bool block_has_content(const tree::Block& block) {
     if (const auto* paragraph = std::get_if<tree::Paragraph>(&block.node)) {
-        return std::ranges::any_of(paragraph->inlines, inline_has_content);
+        return has_content(*paragraph);
     }
     if (const auto* table = std::get_if<tree::Table>(&block.node)) return has_content(*table);
     if (const auto* equation = std::get_if<tree::Equation>(&block.node)) return !is_blank(equation->script);
@@ -77,9 +75,11 @@ Grid normalise(std::span<const GridCell> cells) {
         if (!row || !column) continue;
         grid.cells.push_back(GridCell{cell.cell, row->first, column->first, row->second, column->second, cell.content});
     }
-    std::ranges::stable_sort(grid.cells, [](const GridCell& a, const GridCell& b) {
+    // Cells come in address order in nearly every table: sorted already.
+    const auto by_address = [](const GridCell& a, const GridCell& b) {
         return a.row != b.row ? a.row < b.row : a.column < b.column;
-    });
+    };
+    if (!std::ranges::is_sorted(grid.cells, by_address)) std::ranges::stable_sort(grid.cells, by_address);
     return grid;
 }
 
@@ -92,9 +92,13 @@ void split(Grid grid, std::vector<Part>& parts);
 // The rows [first, last) of the grid as a table of their own, laid out again.
 void split_run(const Grid& grid, std::uint32_t first, std::uint32_t last, std::vector<Part>& parts) {
     if (first >= last) return;
+    // The grid's cells are in row order: those starting in the run are one stretch.
+    const auto starts_before = [](const GridCell& cell, std::uint32_t row) { return cell.row < row; };
+    const auto begin = std::lower_bound(grid.cells.begin(), grid.cells.end(), first, starts_before);
+    const auto end = std::lower_bound(begin, grid.cells.end(), last, starts_before);
     std::vector<GridCell> run;
-    for (const GridCell& cell : grid.cells) {
-        if (cell.row < first || cell.row >= last) continue;
+    run.reserve(static_cast<std::size_t>(end - begin));
+    for (const GridCell& cell : std::span(begin, end)) {
         GridCell moved = cell;
         moved.row -= first;
         moved.row_span = std::min(moved.row_span, last - cell.row);
@@ -157,6 +161,10 @@ bool tiles_grid(const tree::Table& table) {
 }
 
 bool has_content(std::span<const tree::Block> blocks) { return std::ranges::any_of(blocks, block_has_content); }
+
+bool has_content(const tree::Paragraph& paragraph) {
+    return std::ranges::any_of(paragraph.inlines, inline_has_content);
+}
 
 bool has_content(const tree::Table& table) {
     return has_content(table.caption) ||

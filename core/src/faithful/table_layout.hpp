@@ -45,6 +45,7 @@ bool tiles_grid(const tree::Table& table);
 // is layout.
 bool has_content(std::span<const tree::Block> blocks);
 bool has_content(const tree::Table& table);
+bool has_content(const tree::Paragraph& paragraph);
 
 // A normalised grid larger than this many slots is not written as a table:
 // its cells stand as ordinary blocks instead. Real grids stay far below it;
