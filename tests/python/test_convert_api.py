@@ -141,6 +141,14 @@ def test_pictures_are_written_only_under_plain_names(tmp_path):
     assert sorted(os.listdir(tmp_path)) == ["pics"]
 
 
+@pytest.mark.parametrize("text", ["\ufeff바이트 순서 표시로 시작", "a é 한 中 \U0001d11e 끝\ufeff", "ascii only"],
+                         ids=["leading-bom", "every-width", "ascii"])
+def test_text_of_every_width_reaches_python_unchanged(text):
+    document = hf.hwp_document([hf.para(text)])
+    assert marlune.convert(document) == text
+    assert marlune.parse(document).markdown == text
+
+
 def test_link_targets_escape_what_would_break_a_link():
     assert _api.link_target("그림 (1)/a%b<c>[d]\\/") == "그림%20%281%29/a%25b%3Cc%3E%5Bd%5D%5C/"
     assert _api.link_target(os.fsdecode(b"\xbf\xb9/")) == "%BF%B9/"
