@@ -79,16 +79,20 @@ def test_click_here_shows_only_what_was_typed(typed, modified, expected):
 
 
 def test_pictures_named_by_their_binary_item_and_written_once(tmp_path):
-    info = hf.doc_info([hf.bin_data_record(1, "png"), hf.bin_data_record(2, "jpg")])
+    # A picture names the item by its place among DocInfo's entries; the
+    # entry's own id names the stream. Streams of deleted pictures linger
+    # (BIN0002.png here), as they do in real documents.
+    info = hf.doc_info([hf.bin_data_record(2, "png"), hf.bin_data_record(3, "jpg")])
     section = (hf.para(hf.with_control("", 11, "gso ")) + hf.picture(caption=["지도"], item=2)
                + hf.para(hf.with_control("", 11, "gso ")) + hf.picture(item=2))
-    streams = {"DocInfo": info, **hf.bin_data_item(2, "jpg", b"\xff\xd8\xff")}
+    streams = {"DocInfo": info, **hf.bin_data_item(3, "jpg", b"\xff\xd8\xff"),
+               **hf.bin_data_item(2, "png", b"\x89PNG")}
     document = hf.hwp_document([section], extra_streams=streams)
-    assert marlune.convert(document) == "![지도](BIN0002.jpg)\n\n![](BIN0002.jpg)"
+    assert marlune.convert(document) == "![지도](BIN0003.jpg)\n\n![](BIN0003.jpg)"
     parsed = marlune.parse(document, images=tmp_path / "그림")
-    assert parsed.images == [marlune.Image("BIN0002.jpg", "image/jpeg", b"\xff\xd8\xff")]
-    assert (tmp_path / "그림" / "BIN0002.jpg").read_bytes() == b"\xff\xd8\xff"
-    assert parsed.markdown.count("그림/BIN0002.jpg)") == 2
+    assert parsed.images == [marlune.Image("BIN0003.jpg", "image/jpeg", b"\xff\xd8\xff")]
+    assert (tmp_path / "그림" / "BIN0003.jpg").read_bytes() == b"\xff\xd8\xff"
+    assert parsed.markdown.count("그림/BIN0003.jpg)") == 2
 
 
 def test_outline_headings():
