@@ -176,6 +176,12 @@ private:
 
 class SectionWalker {
 public:
+    // A record and those below it: [first, end).
+    struct Subtree {
+        std::size_t first;
+        std::size_t end;
+    };
+
     SectionWalker(std::span<const Record> records, WalkContext& context) noexcept
         : records_(records), context_(context) {}
 
@@ -221,24 +227,26 @@ private:
     std::size_t paragraph(std::size_t i, std::vector<tree::Block>& blocks, std::uint32_t depth) {
         const Record& header = records_[i];
         const std::uint32_t level = header.level;
-        const std::size_t end = skip_subtree(records_, i + 1, level);
         // The paragraph's controls and the paragraphs one level below that no
         // control holds (strays) go on stacks shared by the whole walk: what
         // nested paragraphs push is gone again when they return.
         const std::size_t controls = controls_.size();
         const std::size_t strays = strays_.size();
         std::optional<std::span<const std::uint8_t>> text;
-        for (std::size_t j = i + 1; j < end;) {
-            const Record& record = records_[j];
+        std::size_t end = i + 1;  // past the paragraph's records
+        while (end < records_.size() && records_[end].level > level) {
+            const Record& record = records_[end];
             const bool control_or_list =
                 record.tag_id == HWPTAG_CTRL_HEADER || record.tag_id == HWPTAG_PARA_HEADER;
             if (record.level == level + 1 && control_or_list) {
-                (record.tag_id == HWPTAG_CTRL_HEADER ? controls_ : strays_).push_back(j);
-                j = skip_subtree(records_, j + 1, level + 1);
+                const std::size_t after = skip_subtree(records_, end + 1, level + 1);
+                if (record.tag_id == HWPTAG_CTRL_HEADER) controls_.push_back({end, after});
+                else strays_.push_back(end);
+                end = after;
                 continue;
             }
             if (record.level == level + 1 && record.tag_id == HWPTAG_PARA_TEXT && !text) text = record.payload();
-            ++j;
+            ++end;
         }
         const std::size_t controls_end = controls_.size();
         const std::size_t strays_end = strays_.size();
@@ -279,12 +287,11 @@ private:
         while (next_control < controls_end) control(controls_[next_control++], builder, blocks, depth);
     }
 
-    void control(std::size_t header, ParagraphBuilder& builder, std::vector<tree::Block>& blocks,
+    void control(Subtree control_records, ParagraphBuilder& builder, std::vector<tree::Block>& blocks,
                  std::uint32_t depth) {
+        const auto [header, end] = control_records;
         const Record& record = records_[header];
         const std::uint32_t id = control_id(record);
-        const std::uint32_t level = record.level;
-        const std::size_t end = skip_subtree(records_, header + 1, level);
         const ConvertOptions& options = context_.options;
         switch (id) {
             case CTRL_TABLE: builder.flush(blocks); table(header, end, blocks, depth + 1); return;
@@ -471,7 +478,7 @@ private:
 
     std::span<const Record> records_;
     WalkContext& context_;
-    std::vector<std::size_t> controls_;  // record indices of CTRL_HEADERs
+    std::vector<Subtree> controls_;        // CTRL_HEADERs with their records
     std::vector<std::size_t> strays_;    // record indices of PARA_HEADERs
 };
 
