@@ -6,6 +6,8 @@
 #include "faithful/render.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <iterator>
 #include <string_view>
 
 #include "faithful/escape.hpp"
@@ -272,10 +274,19 @@ struct Renderer {
         out += "</table>";
     }
 
+    // name="number", the name given with its leading space and opening quote.
+    void append_attribute(std::string_view name, std::uint32_t number) {
+        char digits[10];
+        const auto written = std::to_chars(std::begin(digits), std::end(digits), number);
+        out += name;
+        out.append(std::begin(digits), written.ptr);
+        out.push_back('"');
+    }
+
     void html_cell(const layout::GridCell& cell) {
         out += "<td";
-        if (cell.column_span > 1) out += " colspan=\"" + std::to_string(cell.column_span) + "\"";
-        if (cell.row_span > 1) out += " rowspan=\"" + std::to_string(cell.row_span) + "\"";
+        if (cell.column_span > 1) append_attribute(" colspan=\"", cell.column_span);
+        if (cell.row_span > 1) append_attribute(" rowspan=\"", cell.row_span);
         out.push_back('>');
         cell_content(*cell.cell, Place::HtmlCell);
         out += "</td>";
