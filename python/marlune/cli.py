@@ -146,7 +146,32 @@ def plan_jobs(paths: Sequence[str], output: str | None, suffixes: tuple[str, ...
             jobs.append(Job(given, str(Path(output, root.name).with_suffix(".md")), root.stem))
         else:
             jobs.append(Job(given, None, root.stem))
-    return jobs
+    return jobs if output is None else separate_targets(jobs)
+
+
+def separate_targets(jobs: list[Job]) -> list[Job]:
+    """No two documents write one file. A document given twice is converted
+    once; documents that differ only in their suffix (doc.hwp beside
+    doc.hwpx) keep it in their Markdown's name and picture folder's
+    (doc.hwp.md, doc.hwpx.md). Raises ValueError when that still leaves two
+    documents on one file (a/x.hwp and b/x.hwp given as files)."""
+    sources: dict[str | None, dict[str, None]] = {}  # by target, in order, each once
+    for job in jobs:
+        sources.setdefault(job.target, {})[job.source] = None
+    separated: list[Job] = []
+    seen: set[tuple[str, str | None]] = set()
+    for job in jobs:
+        if (job.source, job.target) in seen:
+            continue
+        seen.add((job.source, job.target))
+        sharing = list(sources[job.target])
+        if len(sharing) > 1:
+            if len({Path(source).suffix for source in sharing}) < len(sharing):
+                raise ValueError(f"{' and '.join(sharing)} would be written to one file, {job.target}")
+            suffix = Path(job.source).suffix
+            job = Job(job.source, str(Path(str(job.target)).with_suffix(suffix + ".md")), job.name + suffix)
+        separated.append(job)
+    return separated
 
 
 def os_error_text(error: OSError) -> str:
@@ -447,7 +472,10 @@ def main(argv: Sequence[str] | None = None) -> int:
         settings = settings_from(args, parser)
         if args.dask is not None and importlib.util.find_spec("distributed") is None:
             parser.error('--dask needs Dask: pip install "marlune[dask]"')
-        jobs = plan_jobs(args.paths, args.output, document_suffixes(settings))
+        try:
+            jobs = plan_jobs(args.paths, args.output, document_suffixes(settings))
+        except ValueError as collision:
+            parser.error(str(collision))
         return convert_all(jobs, args.jobs, args.quiet, settings, args.dask)
     except KeyboardInterrupt:
         print("interrupted", file=sys.stderr)

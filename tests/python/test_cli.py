@@ -218,6 +218,15 @@ def test_folder_tree_and_given_files_land_under_outdir(tmp_path, flags, hwpx):
         assert (out / name).read_text(encoding="utf-8") == text + "\n", name
 
 
+def test_documents_differing_in_suffix_keep_it_and_one_given_twice_converts_once(tmp_path):
+    write_doc(tmp_path / "tree" / "doc.hwp", ["from hwp"])
+    write_doc(tmp_path / "tree" / "doc.hwpx", ["from hwpx"])  # told apart by content, not name
+    proc = run(["tree", "tree/doc.hwp", "tree/doc.hwp", "-o", "out"], cwd=tmp_path)
+    assert (proc.returncode, proc.stderr) == (0, b"")
+    assert {name: (tmp_path / "out" / name).read_text(encoding="utf-8") for name in files_under(tmp_path / "out")} \
+        == {"doc.hwp.md": "from hwp\n", "doc.hwpx.md": "from hwpx\n"}
+
+
 def test_existing_outputs_are_replaced(tmp_path):
     write_doc(tmp_path / "tree" / "a.hwp", ["new a"])
     write_doc(tmp_path / "tree" / "sub" / "b.hwp", ["new b"])
@@ -383,6 +392,7 @@ def test_images_go_under_a_folder_per_document(tmp_path, outdir, link):
     pytest.param(["a.hwp", "--exact", "--tables", "html"], id="exact-with-tables"),
     pytest.param(["tree", "-o", "out", "--exact", "--images", "img"], id="exact-with-images"),
     pytest.param(["a.hwp", "--exact", "--front-matter"], id="exact-with-front-matter"),
+    pytest.param(["a.hwp", "tree/../a.hwp", "-o", "out"], id="one-outdir-file-for-two-documents"),
 ])
 def test_usage_errors_exit_2_and_convert_nothing(tmp_path, args):
     write_doc(tmp_path / "tree" / "t.hwp", ["t"])
