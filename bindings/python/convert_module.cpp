@@ -6,10 +6,12 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <expected>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <span>
@@ -54,6 +56,10 @@ std::span<PyObject*> state_keys(PyObject* module) {
 
 // ---- (1) Bind -------------------------------------------------------------
 
+// The name of an object's type, for messages; nothing (an exception set)
+// when it cannot be had.
+PyRef type_name_of(PyObject* object) { return PyRef(PyType_GetName(Py_TYPE(object))); }
+
 // The document as the caller gave it: a path's bytes (owned by a bytes object
 // held here) or the caller's buffer, held until the conversion has finished.
 class BoundSource {
@@ -95,7 +101,7 @@ bool is_path_like(PyObject* source) {
 bool BoundSource::bind(PyObject* source) {
     if (is_document_buffer(source)) return bind_buffer(source);
     if (is_path_like(source)) return bind_path(source);
-    PyRef type_name(PyType_GetName(Py_TYPE(source)));
+    PyRef type_name = type_name_of(source);
     if (!type_name) return false;
     PyErr_Format(PyExc_TypeError,
                  "argument 'source' must be str, os.PathLike, bytes, bytearray or memoryview, not %U",
@@ -371,25 +377,74 @@ PyObject* py_parse(PyObject* module, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// convert's arguments from a vectorcall: the source by position only, then
+// tables, notes and headers by position or keyword, refused in CPython's own
+// wording. Parsing them here rather than through a tuple and a dict keeps
+// the work done under the interpreter lock small.
+bool bind_convert_arguments(PyObject* const* args, Py_ssize_t positional, PyObject* keyword_names,
+                            PyObject** source, marlune::ConvertOptions* options) {
+    static constexpr const char* names[] = {"source", "tables", "notes", "headers"};
+    constexpr Py_ssize_t count = std::size(names);
+    if (positional > count) {
+        PyErr_Format(PyExc_TypeError, "convert() takes at most %zd arguments (%zd given)", count, positional);
+        return false;
+    }
+    PyObject* values[count] = {};
+    std::copy_n(args, positional, values);
+    const Py_ssize_t keywords = keyword_names == nullptr ? 0 : PyTuple_Size(keyword_names);
+    for (Py_ssize_t k = 0; k < keywords; ++k) {
+        PyObject* name = PyTuple_GetItem(keyword_names, k);
+        if (name == nullptr) return false;
+        Py_ssize_t slot = 0;
+        while (slot < count && PyUnicode_CompareWithASCIIString(name, names[slot]) != 0) ++slot;
+        if (slot == 0) {
+            PyErr_SetString(PyExc_TypeError,
+                            "convert() got some positional-only arguments passed as keyword arguments: 'source'");
+            return false;
+        }
+        if (slot == count) {
+            PyErr_Format(PyExc_TypeError, "convert() got an unexpected keyword argument '%U'", name);
+            return false;
+        }
+        if (values[slot] != nullptr) {
+            PyErr_Format(PyExc_TypeError, "argument for convert() given by name ('%s') and position (%zd)",
+                         names[slot], slot + 1);
+            return false;
+        }
+        values[slot] = args[positional + k];
+    }
+    if (positional < 1) {
+        PyErr_SetString(PyExc_TypeError, "convert() missing required argument 'source' (pos 1)");
+        return false;
+    }
+    *source = values[0];
+    if (PyObject* tables = values[1]) {
+        if (!PyUnicode_Check(tables)) {
+            PyRef type_name = type_name_of(tables);
+            if (type_name) PyErr_Format(PyExc_TypeError, "convert() argument 'tables' must be str, not %U", type_name.get());
+            return false;
+        }
+        const char* name = PyUnicode_AsUTF8AndSize(tables, nullptr);
+        if (name == nullptr || !set_table_mode(name, options)) return false;
+    }
+    for (const auto& [slot, flag] : {std::pair{2, &options->notes}, std::pair{3, &options->headers}}) {
+        if (values[slot] == nullptr) continue;
+        const int truth = PyObject_IsTrue(values[slot]);
+        if (truth < 0) return false;
+        *flag = truth != 0;
+    }
+    return true;
+}
+
 // The Markdown alone, for marlune.convert without a picture folder: options
 // may come positionally, no metadata or pictures read or built, so that as
 // little as can be runs under the interpreter lock.
-PyObject* py_convert(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* py_convert(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* keyword_names) {
     return guarded([&]() -> PyObject* {
-        static const char* keywords[] = {"", "tables", "notes", "headers", nullptr};
         PyObject* source_object = nullptr;
-        const char* tables = "auto";
-        int notes = 1;
-        int headers = 0;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|spp:convert", const_cast<char**>(keywords), &source_object,
-                                         &tables, &notes, &headers)) {
-            return nullptr;
-        }
         marlune::ConvertOptions options;
-        if (!set_table_mode(tables, &options)) return nullptr;
-        options.notes = notes != 0;
-        options.headers = headers != 0;
         options.metadata = false;
+        if (!bind_convert_arguments(args, nargs, keyword_names, &source_object, &options)) return nullptr;
         return convert_source(source_object, options, [](const Conversion& conversion) {
             return markdown_text(conversion);
         });
@@ -397,7 +452,7 @@ PyObject* py_convert(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef module_functions[] = {
-    {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_convert)), METH_VARARGS | METH_KEYWORDS,
+    {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_convert)), METH_FASTCALL | METH_KEYWORDS,
      "convert(source, /, tables='auto', notes=True, headers=False)\n--\n\n"
      "Converts an HWP or HWPX document (a path, or its bytes) and returns its Markdown only; the\n"
      "document's properties and pictures are not read. The interpreter lock is released while\n"

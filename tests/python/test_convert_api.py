@@ -7,6 +7,7 @@ from __future__ import annotations
 import array
 import dataclasses
 import os
+import re
 import subprocess
 import sys
 import threading
@@ -19,7 +20,7 @@ import pytest
 
 import hwpfixture as hf
 import marlune
-from marlune import _api
+from marlune import _api, _convert
 
 # Paragraphs, a table and a captioned picture whose binary item is unknown.
 RICH = hf.hwp_document([
@@ -69,6 +70,20 @@ def test_every_source_kind_gives_the_same_document(rich, kind):
 def test_wrong_arguments_are_refused(call, error):
     with pytest.raises(error):
         call()
+
+
+@pytest.mark.parametrize("args, kwargs, message", [
+    ((), {}, "convert() missing required argument 'source' (pos 1)"),
+    ((RICH, "auto", True, False, 1), {}, "convert() takes at most 4 arguments (5 given)"),
+    ((RICH, "auto"), {"tables": "html"}, "argument for convert() given by name ('tables') and position (2)"),
+    ((RICH,), {"frob": 1}, "convert() got an unexpected keyword argument 'frob'"),
+    ((), {"source": RICH}, "positional-only arguments passed as keyword arguments: 'source'"),
+    ((RICH,), {"tables": 1}, "convert() argument 'tables' must be str, not int"),
+])
+def test_the_markdown_entry_point_parses_its_own_arguments(args, kwargs, message):
+    with pytest.raises(TypeError, match=re.escape(message)):
+        _convert.convert(*args, **kwargs)
+    assert _convert.convert(RICH, "html", False, True) == _convert.convert(RICH, headers=True, notes=0, tables="html")
 
 
 def damaged(tmp_path: Path, case: str) -> str:
