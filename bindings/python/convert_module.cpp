@@ -193,37 +193,41 @@ private:
     PyThreadState* state_;
 };
 
-// The UTF-16 code units of well-formed UTF-8; nothing at the first
-// ill-formed sequence (a stray or missing continuation byte, an overlong
-// form, a surrogate, a value past U+10FFFF). Made while the lock is
-// released, they become a str with far less work under the lock than
-// decoding the UTF-8 there: Hangul takes two bytes here against three.
+// The code point of the UTF-8 sequence at text[k] and the sequence's length;
+// nothing when it is ill-formed (a stray or missing continuation byte, an
+// overlong form, a surrogate, a value past U+10FFFF).
+std::optional<std::pair<char32_t, std::size_t>> utf8_code_point(std::string_view text, std::size_t k) noexcept {
+    const auto lead = static_cast<std::uint8_t>(text[k]);
+    if (lead < 0x80) return std::pair{char32_t{lead}, std::size_t{1}};
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    if (lead < 0xC0 || lead >= 0xF8 || text.size() - k < length) return std::nullopt;
+    char32_t point = lead & (0x7FU >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<std::uint8_t>(text[k + i]);
+        if ((next & 0xC0) != 0x80) return std::nullopt;
+        point = (point << 6) | (next & 0x3FU);
+    }
+    constexpr char32_t smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point < 0xE000)) return std::nullopt;
+    return std::pair{point, length};
+}
+
+// The UTF-16 code units of well-formed UTF-8, nothing for ill-formed. Made
+// while the lock is released, they become a str with far less work under
+// the lock than decoding the UTF-8 there: Hangul takes two bytes here
+// against three.
 std::optional<std::u16string> utf16_units(std::string_view text) {
     std::u16string units;
     bool well_formed = true;
     units.resize_and_overwrite(text.size(), [&](char16_t* out, std::size_t) {
         std::size_t written = 0;
-        std::size_t k = 0;
-        while (k < text.size()) {
-            const auto lead = static_cast<std::uint8_t>(text[k]);
-            if (lead < 0x80) {
-                out[written++] = lead;
-                ++k;
-                continue;
-            }
-            const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-            constexpr char32_t smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-            char32_t point = lead & (0x7FU >> length);
-            bool sound = lead >= 0xC0 && lead < 0xF8 && text.size() - k >= length;
-            for (std::size_t i = 1; sound && i < length; ++i) {
-                const auto next = static_cast<std::uint8_t>(text[k + i]);
-                sound = (next & 0xC0) == 0x80;
-                point = (point << 6) | (next & 0x3FU);
-            }
-            if (!sound || point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point < 0xE000)) {
+        for (std::size_t k = 0; k < text.size();) {
+            const auto decoded = utf8_code_point(text, k);
+            if (!decoded) {
                 well_formed = false;
                 return std::size_t{0};
             }
+            const auto [point, length] = *decoded;
             if (point >= 0x10000) {
                 out[written++] = static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
                 out[written++] = static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
@@ -421,7 +425,9 @@ bool bind_convert_arguments(PyObject* const* args, Py_ssize_t positional, PyObje
     if (PyObject* tables = values[1]) {
         if (!PyUnicode_Check(tables)) {
             PyRef type_name = type_name_of(tables);
-            if (type_name) PyErr_Format(PyExc_TypeError, "convert() argument 'tables' must be str, not %U", type_name.get());
+            if (type_name) {
+                PyErr_Format(PyExc_TypeError, "convert() argument 'tables' must be str, not %U", type_name.get());
+            }
             return false;
         }
         const char* name = PyUnicode_AsUTF8AndSize(tables, nullptr);

@@ -37,6 +37,12 @@ def test_text_with_inline_elements(parts, expected):
     assert expected in convert(xf.p(xf.run(xf.t(*parts))))
 
 
+def test_ill_formed_utf8_in_text_becomes_replacement_characters():
+    section = xf.section(xf.p(xf.run(xf.t("앞 MARK 뒤")))).encode().replace(b"MARK", b"\xff\xc0\xaf")
+    document = xf.package([section])
+    assert marlune.convert(document) == marlune.parse(document).markdown == "앞 \ufffd\ufffd\ufffd 뒤"
+
+
 @pytest.mark.parametrize("stored", [False, True], ids=["deflated", "stored"])
 def test_headings_from_the_paragraph_shapes(stored):
     # Sixty padded shapes, inflated piece by piece as paragraphs ask: an

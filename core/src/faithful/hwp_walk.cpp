@@ -478,7 +478,7 @@ private:
 
     std::span<const Record> records_;
     WalkContext& context_;
-    std::vector<Subtree> controls_;        // CTRL_HEADERs with their records
+    std::vector<Subtree> controls_;    // CTRL_HEADERs with their records
     std::vector<std::size_t> strays_;    // record indices of PARA_HEADERs
 };
 
