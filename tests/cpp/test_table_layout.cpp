@@ -186,6 +186,11 @@ TEST(Escape, EscapesOnlyWhatEachPlaceMisreads) {
         {"한글 문서의 표|한 칸|<b>", kCell, "한글 문서의 표\\|한 칸\\|&lt;b>"},
         {"1234567|89abcdef|", kCell, "1234567\\|89abcdef\\|"},
         {"12345678<i>", escape::Html, "12345678&lt;i>"},
+        // ... and the sixteen-byte blocks before them.
+        {"0123456789abcde|0123456789abcdef0123456789abcde|", kCell,
+         "0123456789abcde\\|0123456789abcdef0123456789abcde\\|"},
+        {"0123456789abcdef<b>0123456789abcdef01234567[x]&#1", kCell | escape::Brackets,
+         "0123456789abcdef&lt;b>0123456789abcdef01234567\\[x\\]&amp;#1"},
     };
     for (const Case& item : cases) {
         std::string out;

@@ -69,6 +69,7 @@ Grid normalise(std::span<const GridCell> cells) {
     const auto rows = content_starts(cells, [](const GridCell& cell) { return cell.row; });
     const auto columns = content_starts(cells, [](const GridCell& cell) { return cell.column; });
     Grid grid{static_cast<std::uint32_t>(rows.size()), static_cast<std::uint32_t>(columns.size()), {}};
+    grid.cells.reserve(cells.size());
     for (const GridCell& cell : cells) {
         const auto row = map_span(rows, cell.row, cell.row_span);
         const auto column = map_span(columns, cell.column, cell.column_span);
