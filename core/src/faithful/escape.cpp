@@ -1,6 +1,6 @@
 // Escaping, table-driven: one lookup per byte says which set may escape it;
-// runs of other bytes are copied whole, and eight-byte words holding none
-// of the active sets' marks are passed over at once.
+// runs of other bytes are copied whole, and sixteen- and eight-byte blocks
+// holding none of the active sets' marks are passed over at once.
 #include "faithful/escape.hpp"
 
 #include <algorithm>
@@ -57,56 +57,37 @@ std::string_view replacement(std::string_view text, std::size_t k) noexcept {
     }
 }
 
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-
-// Whether a byte of the word is c: the zero-byte test on word ^ c in every
-// byte (it has no false negatives, and its false positives only send the
-// word to the byte-wise check).
-bool has_byte(std::uint64_t word, unsigned char c) noexcept {
-    const std::uint64_t x = word ^ (kOnes * c);
-    return ((x - kOnes) & ~x & kHighBits) != 0;
-}
-
-bool may_hold_mark(std::uint64_t word, unsigned sets) noexcept {
-    return ((sets & Html) != 0 && (has_byte(word, '<') || has_byte(word, '&'))) ||
-           ((sets & Pipe) != 0 && has_byte(word, '|')) ||
-           ((sets & Brackets) != 0 && (has_byte(word, '[') || has_byte(word, ']')));
-}
-
-// Sixteen bytes compared at once (SSE2 or NEON, through the compiler's
-// vector extension).
-using Block = std::uint8_t __attribute__((vector_size(16)));
-using BlockWords = std::uint64_t __attribute__((vector_size(16)));
+// Sixteen or eight bytes compared at once (SSE2 or NEON, through the
+// compiler's vector extension).
+using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
+using Bytes8 = std::uint8_t __attribute__((vector_size(8)));
 
 // All ones in each byte equal to c.
-Block bytes_equal(const Block& block, char c) noexcept {
-    return std::bit_cast<Block>(block == static_cast<std::uint8_t>(c));
+template <class Bytes>
+Bytes bytes_equal(const Bytes& bytes, char c) noexcept {
+    return std::bit_cast<Bytes>(bytes == static_cast<std::uint8_t>(c));
 }
 
-bool block_holds_mark(const Block& block, unsigned sets) noexcept {
-    Block hits = {};
-    if ((sets & Html) != 0) hits |= bytes_equal(block, '<') | bytes_equal(block, '&');
-    if ((sets & Pipe) != 0) hits |= bytes_equal(block, '|');
-    if ((sets & Brackets) != 0) hits |= bytes_equal(block, '[') | bytes_equal(block, ']');
-    const auto words = std::bit_cast<BlockWords>(hits);
-    return (words[0] | words[1]) != 0;
+// Whether the bytes of text from k, as many as Bytes holds, hold a mark of
+// the sets.
+template <class Bytes>
+bool holds_mark(std::string_view text, std::size_t k, unsigned sets) noexcept {
+    Bytes bytes;
+    std::memcpy(&bytes, text.substr(k, sizeof bytes).data(), sizeof bytes);
+    Bytes hits = {};
+    if ((sets & Html) != 0) hits |= bytes_equal(bytes, '<') | bytes_equal(bytes, '&');
+    if ((sets & Pipe) != 0) hits |= bytes_equal(bytes, '|');
+    if ((sets & Brackets) != 0) hits |= bytes_equal(bytes, '[') | bytes_equal(bytes, ']');
+    const auto words = std::bit_cast<std::array<std::uint64_t, sizeof(Bytes) / 8>>(hits);
+    return std::ranges::any_of(words, [](std::uint64_t word) { return word != 0; });
 }
 
 // The offset of the first eight-byte word from k on that may hold a mark of
 // the sets, or of the tail shorter than a word: sixteen bytes at a time,
 // then eight.
 std::size_t skip_plain_words(std::string_view text, std::size_t k, unsigned sets) noexcept {
-    for (; text.size() - k >= sizeof(Block); k += sizeof(Block)) {
-        Block block;
-        std::memcpy(&block, text.substr(k, sizeof block).data(), sizeof block);
-        if (block_holds_mark(block, sets)) break;
-    }
-    for (; text.size() - k >= sizeof(std::uint64_t); k += sizeof(std::uint64_t)) {
-        std::uint64_t word;
-        std::memcpy(&word, text.substr(k, sizeof word).data(), sizeof word);
-        if (may_hold_mark(word, sets)) break;
-    }
+    while (text.size() - k >= sizeof(Bytes16) && !holds_mark<Bytes16>(text, k, sets)) k += sizeof(Bytes16);
+    while (text.size() - k >= sizeof(Bytes8) && !holds_mark<Bytes8>(text, k, sets)) k += sizeof(Bytes8);
     return k;
 }
 
