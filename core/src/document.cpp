@@ -17,6 +17,12 @@
 
 namespace marlune {
 
+bool starts_like_package(std::span<const std::uint8_t> bytes) noexcept {
+    // A zip package (HWPX) starts with a local file header.
+    constexpr std::uint8_t kZipMagic[4] = {'P', 'K', 3, 4};
+    return bytes.size() >= sizeof kZipMagic && std::memcmp(bytes.data(), kZipMagic, sizeof kZipMagic) == 0;
+}
+
 namespace {
 
 class UniqueFd {
@@ -58,13 +64,6 @@ Result<OpenFile> open_file(std::string_view path) {
     if (::fstat(raw_fd, &file.st) != 0) return std::unexpected(os_error(errno));
     if (S_ISDIR(file.st.st_mode)) return std::unexpected(os_error(EISDIR));
     return file;
-}
-
-// The four bytes a zip package (HWPX) starts with: a local file header.
-constexpr std::uint8_t kZipMagic[4] = {'P', 'K', 3, 4};
-
-bool starts_like_package(std::span<const std::uint8_t> bytes) noexcept {
-    return bytes.size() >= sizeof kZipMagic && std::memcmp(bytes.data(), kZipMagic, sizeof kZipMagic) == 0;
 }
 
 // Reads the whole file. A file that is not a regular one (a pipe, a device)
@@ -342,10 +341,7 @@ Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const 
 
 Result<ByteBuffer> read_section_stream(const Document& document, std::string_view name,
                                                       bool compressed) {
-    if (!compressed) return document.read_stream(name);
-    auto stored = document.stream_bytes(name);
-    if (!stored) return std::unexpected(std::move(stored.error()));
-    return inflate_raw(stored->bytes());
+    return read_stream_until(document, name, compressed, nullptr);
 }
 
 Result<ByteBuffer> read_stream_until(const Document& document, std::string_view name, bool compressed,

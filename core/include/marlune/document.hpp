@@ -124,6 +124,9 @@ private:
 // Opens the file read-only and the container over it.
 Result<Document> open_document(std::string_view path);
 
+// Whether the bytes start like a zip package (HWPX): a local file header.
+bool starts_like_package(std::span<const std::uint8_t> bytes) noexcept;
+
 class MappedFile;
 
 // A zip package's bytes: read into memory, or a mapping of the file, whose

@@ -40,7 +40,7 @@ Result<ConvertedDocument> convert_opened(Result<Document> opened, const ConvertO
 }
 
 Result<ConvertedDocument> convert_buffer(ByteBuffer bytes, const ConvertOptions& options) {
-    if (looks_like_zip(bytes)) return convert_package(PackageBytes(std::move(bytes)), options);
+    if (starts_like_package(bytes)) return convert_package(PackageBytes(std::move(bytes)), options);
     return convert_opened(open_document_from_buffer(std::move(bytes)), options);
 }
 

@@ -4,7 +4,6 @@
 #include "hwpx/hwpx_tree.hpp"
 
 #include <charconv>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <set>
@@ -255,11 +254,6 @@ void walk_master_pages(ZipArchive& zip, const PackageIndex& index, const std::ve
 }
 
 }  // namespace
-
-bool looks_like_zip(std::span<const std::uint8_t> bytes) noexcept {
-    static constexpr std::uint8_t kLocalHeader[4] = {'P', 'K', 3, 4};
-    return bytes.size() >= sizeof kLocalHeader && std::memcmp(bytes.data(), kLocalHeader, sizeof kLocalHeader) == 0;
-}
 
 Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, const ConvertOptions& options) {
     auto zip = ZipArchive::open(bytes);

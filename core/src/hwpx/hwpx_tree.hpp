@@ -9,9 +9,6 @@
 
 namespace marlune {
 
-// True when the bytes start like a zip package (a local file header).
-bool looks_like_zip(std::span<const std::uint8_t> bytes) noexcept;
-
 // The package's sections in spine order as one tree, with metadata and,
 // when the options ask, the pictures' bytes.
 Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, const ConvertOptions& options);
