@@ -287,9 +287,8 @@ Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const 
     if (input.empty()) return out;
 
     InflateStream stream;
-    const int init = inflateInit2(&stream.z, -MAX_WBITS);
+    const int init = stream.start_raw();
     if (init != Z_OK) return std::unexpected(inflate_error(init == Z_MEM_ERROR ? kOutOfMemory : kCorrupt));
-    stream.ready = true;
 
     // Room for one byte past the limit tells a bomb from a section that
     // inflates to exactly the limit.

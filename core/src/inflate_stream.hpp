@@ -10,6 +10,13 @@ struct InflateStream {
     z_stream z{};
     bool ready = false;  // set once inflateInit2 succeeded
     InflateStream() = default;
+
+    // Starts inflating raw DEFLATE data (no zlib header); zlib's result code.
+    int start_raw() noexcept {
+        const int rc = inflateInit2(&z, -MAX_WBITS);
+        ready = rc == Z_OK;
+        return rc;
+    }
     InflateStream(const InflateStream&) = delete;
     InflateStream& operator=(const InflateStream&) = delete;
     ~InflateStream() {

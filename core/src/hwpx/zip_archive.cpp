@@ -113,10 +113,7 @@ Result<ByteBuffer> inflate_exactly(std::span<const std::uint8_t> input, std::siz
     ByteBuffer out;
     if (!out.resize(size + kFastLoopRoom)) return std::unexpected(entry_error("out of memory inflating entry", entry));
     InflateStream stream;
-    if (inflateInit2(&stream.z, -MAX_WBITS) != Z_OK) {
-        return std::unexpected(entry_error("out of memory inflating entry", entry));
-    }
-    stream.ready = true;
+    if (stream.start_raw() != Z_OK) return std::unexpected(entry_error("out of memory inflating entry", entry));
     std::size_t consumed = 0;
     std::size_t produced = 0;
     int rc = Z_OK;
@@ -261,10 +258,9 @@ Result<std::unique_ptr<EntryStream>> ZipArchive::stream(const ZipEntry& entry) {
         return std::unexpected(entry_error("out of memory inflating entry", entry));
     }
     if (stream->deflated_) {
-        if (inflateInit2(&stream->inflater_.z, -MAX_WBITS) != Z_OK) {
+        if (stream->inflater_.start_raw() != Z_OK) {
             return std::unexpected(entry_error("out of memory inflating entry", entry));
         }
-        stream->inflater_.ready = true;
         stream->inflater_.z.next_in = const_cast<Bytef*>(stored->data());
     }
     inflated_total_ += stream->size_;
