@@ -4,6 +4,7 @@
 #include "hwpx/hwpx_tree.hpp"
 
 #include <charconv>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <set>
