@@ -13,13 +13,13 @@
 #include <map>
 #include <string>
 
-#include "faithful/hwp_tree.hpp"
+#include "hwp/hwp_tree.hpp"
 #include "faithful/render.hpp"
 #include "faithful/table_layout.hpp"
 #include "marlune/faithful.hpp"
 #include "marlune/markdown.hpp"
 #include "marlune/records.hpp"
-#include "para_text.hpp"
+#include "hwp/para_text.hpp"
 
 using namespace marlune;
 

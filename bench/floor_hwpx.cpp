@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "best_time.hpp"
-#include "hwpx/zip_archive.hpp"
+#include "container/zip_archive.hpp"
 #include "marlune/document.hpp"
 
 namespace {

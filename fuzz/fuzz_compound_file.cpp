@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "compound_file.hpp"
+#include "container/compound_file.hpp"
 
 namespace {
 

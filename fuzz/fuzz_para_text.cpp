@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <span>
 
-#include "fields.hpp"
-#include "para_text.hpp"
+#include "hwp/fields.hpp"
+#include "hwp/para_text.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> payload(data, size);

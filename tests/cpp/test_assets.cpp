@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "faithful/bin_data.hpp"
-#include "faithful/doc_info.hpp"
-#include "faithful/summary_info.hpp"
+#include "hwp/bin_data.hpp"
+#include "hwp/doc_info.hpp"
+#include "hwp/summary_info.hpp"
 #include "record_builders.hpp"
 
 namespace marlune {

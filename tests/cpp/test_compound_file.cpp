@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "compound_file.hpp"
+#include "container/compound_file.hpp"
 #include "record_builders.hpp"
 
 namespace marlune {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hwpx/hwpx_tree.hpp"
-#include "hwpx/zip_archive.hpp"
+#include "container/zip_archive.hpp"
 
 namespace marlune {
 namespace {

@@ -11,7 +11,7 @@
 #include "marlune/markdown.hpp"
 #include "marlune/records.hpp"
 #include "record_builders.hpp"
-#include "shapes.hpp"
+#include "exact/shapes.hpp"
 
 namespace marlune {
 namespace {

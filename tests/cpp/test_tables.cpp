@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "fields.hpp"
+#include "hwp/fields.hpp"
 #include "marlune/markdown.hpp"
 #include "marlune/records.hpp"
 #include "record_builders.hpp"
-#include "tables.hpp"
+#include "exact/tables.hpp"
 
 namespace marlune {
 namespace {

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "fields.hpp"
+#include "hwp/fields.hpp"
 #include "marlune/markdown.hpp"
 #include "marlune/records.hpp"
-#include "para_text.hpp"
+#include "hwp/para_text.hpp"
 
 namespace marlune {
 namespace {

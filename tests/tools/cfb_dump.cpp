@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "compound_file.hpp"
+#include "container/compound_file.hpp"
 
 namespace {
 

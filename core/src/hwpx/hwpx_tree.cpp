@@ -10,7 +10,7 @@
 #include <set>
 #include <unordered_map>
 
-#include "faithful/bin_data.hpp"
+#include "hwp/bin_data.hpp"
 #include "hwpx/package.hpp"
 #include "hwpx/section_walk.hpp"
 

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "hwpx/xml_part.hpp"
-#include "hwpx/zip_archive.hpp"
+#include "container/xml_part.hpp"
+#include "container/zip_archive.hpp"
 #include "marlune/tree.hpp"
 
 namespace marlune {

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "hwpx/xml_part.hpp"
+#include "container/xml_part.hpp"
 
 namespace marlune {
 

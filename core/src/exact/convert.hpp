@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "fields.hpp"
+#include "hwp/fields.hpp"
 #include "marlune/markdown.hpp"
 
 namespace marlune {

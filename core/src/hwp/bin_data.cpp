@@ -1,12 +1,12 @@
 // Binary items: reading a picture's bytes from the BinData storage and
 // telling its media type from its first bytes.
-#include "faithful/bin_data.hpp"
+#include "hwp/bin_data.hpp"
 
 #include <algorithm>
 #include <array>
 #include <string>
 
-#include "byte_reader.hpp"
+#include "container/byte_reader.hpp"
 
 namespace marlune {
 

@@ -1,9 +1,9 @@
-#include "fields.hpp"
+#include "hwp/fields.hpp"
 
 #include <algorithm>
 #include <limits>
 
-#include "byte_reader.hpp"
+#include "container/byte_reader.hpp"
 #include "marlune/markdown.hpp"
 
 namespace marlune {

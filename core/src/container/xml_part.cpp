@@ -1,5 +1,5 @@
 // Parsing a package part with pugixml, in place, into an XmlPart.
-#include "hwpx/xml_part.hpp"
+#include "container/xml_part.hpp"
 
 #include <string>
 

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <utility>
 
-#include "byte_reader.hpp"
-#include "inflate_stream.hpp"
-#include "compound_file.hpp"
+#include "container/byte_reader.hpp"
+#include "container/inflate_stream.hpp"
+#include "container/compound_file.hpp"
 
 namespace marlune {
 

@@ -2,15 +2,15 @@
 // (byte order mark, format version, system id, class id, the sets' format
 // ids and offsets; each set a size, a property count and (id, offset) pairs;
 // each property a type word, then its value).
-#include "faithful/summary_info.hpp"
+#include "hwp/summary_info.hpp"
 
 #include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
 
-#include "byte_reader.hpp"
-#include "fields.hpp"
+#include "container/byte_reader.hpp"
+#include "hwp/fields.hpp"
 
 namespace marlune {
 

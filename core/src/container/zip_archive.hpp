@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "inflate_stream.hpp"
+#include "container/inflate_stream.hpp"
 #include "marlune/document.hpp"
 #include "marlune/error.hpp"
 

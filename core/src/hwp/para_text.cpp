@@ -1,9 +1,9 @@
-#include "para_text.hpp"
+#include "hwp/para_text.hpp"
 
 #include <bit>
 #include <cstring>
 
-#include "byte_reader.hpp"
+#include "container/byte_reader.hpp"
 
 namespace marlune {
 

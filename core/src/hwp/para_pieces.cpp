@@ -2,13 +2,13 @@
 // below 32 take one code unit, or eight for inline and extended controls;
 // runs between the cuts keep their inline controls (tab and the like), which
 // decode_para_text turns into their plain forms.
-#include "faithful/para_pieces.hpp"
+#include "hwp/para_pieces.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-#include "para_text.hpp"
+#include "hwp/para_text.hpp"
 
 namespace marlune {
 

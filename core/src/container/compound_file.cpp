@@ -4,14 +4,14 @@
 // the rest in a chain of DIFAT sectors), a directory of 128-byte entries in
 // one chain, and small streams in 64-byte mini sectors inside the root
 // entry's stream, linked by the mini FAT.
-#include "compound_file.hpp"
+#include "container/compound_file.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "byte_reader.hpp"
-#include "para_text.hpp"
+#include "container/byte_reader.hpp"
+#include "hwp/para_text.hpp"
 
 namespace marlune {
 

@@ -1,7 +1,7 @@
 // The zip reader over zlib: the end-of-directory record, the central
 // directory, and one entry at a time inflated into a buffer of exactly its
 // declared size (plus one byte that tells a longer stream), CRC checked.
-#include "hwpx/zip_archive.hpp"
+#include "container/zip_archive.hpp"
 
 #include <zlib.h>
 
@@ -10,8 +10,8 @@
 #include <cstring>
 #include <optional>
 
-#include "byte_reader.hpp"
-#include "inflate_stream.hpp"
+#include "container/byte_reader.hpp"
+#include "container/inflate_stream.hpp"
 
 namespace marlune {
 

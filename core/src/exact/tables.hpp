@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fields.hpp"
+#include "hwp/fields.hpp"
 #include "marlune/markdown.hpp"
 
 namespace marlune {

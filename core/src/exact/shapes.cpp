@@ -3,11 +3,11 @@
 // records describing the shape (text-box paragraphs, a picture record, nested
 // objects). A picture becomes a placeholder; otherwise the shape's text, or
 // failing that its caption, becomes a paragraph.
-#include "shapes.hpp"
+#include "exact/shapes.hpp"
 
 #include <string_view>
 
-#include "para_text.hpp"
+#include "hwp/para_text.hpp"
 
 namespace marlune {
 

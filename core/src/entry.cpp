@@ -2,7 +2,7 @@
 // file for HWP 5.0, else a zip package for HWPX, told by the first bytes),
 // the tree built by that format's reader, then rendered.
 #include "hwpx/hwpx_tree.hpp"
-#include "faithful/hwp_tree.hpp"
+#include "hwp/hwp_tree.hpp"
 #include "faithful/render.hpp"
 #include "marlune/document.hpp"
 #include "marlune/faithful.hpp"

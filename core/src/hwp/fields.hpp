@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "marlune/records.hpp"
-#include "para_text.hpp"
+#include "hwp/para_text.hpp"
 
 namespace marlune {
 

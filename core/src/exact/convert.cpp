@@ -1,11 +1,11 @@
-#include "convert.hpp"
+#include "exact/convert.hpp"
 
-#include "fields.hpp"
+#include "hwp/fields.hpp"
 #include "marlune/document.hpp"
 #include "marlune/markdown.hpp"
-#include "para_text.hpp"
-#include "shapes.hpp"
-#include "tables.hpp"
+#include "hwp/para_text.hpp"
+#include "exact/shapes.hpp"
+#include "exact/tables.hpp"
 
 namespace marlune {
 

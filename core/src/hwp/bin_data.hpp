@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "faithful/doc_info.hpp"
+#include "hwp/doc_info.hpp"
 #include "marlune/document.hpp"
 #include "marlune/tree.hpp"
 

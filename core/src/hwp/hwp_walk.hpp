@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "faithful/doc_info.hpp"
+#include "hwp/doc_info.hpp"
 #include "marlune/faithful.hpp"
 #include "marlune/records.hpp"
 #include "marlune/tree.hpp"

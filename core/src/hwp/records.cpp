@@ -1,6 +1,6 @@
 #include "marlune/records.hpp"
 
-#include "byte_reader.hpp"
+#include "container/byte_reader.hpp"
 
 namespace marlune {
 

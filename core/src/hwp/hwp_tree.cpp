@@ -2,14 +2,14 @@
 // the summary stream for metadata, every section walked into one tree
 // (DocInfo's binary items and outline levels read as the walk needs them),
 // then the pictures' bytes when the options ask for them.
-#include "faithful/hwp_tree.hpp"
+#include "hwp/hwp_tree.hpp"
 
 #include <string>
 
-#include "faithful/bin_data.hpp"
-#include "faithful/doc_info.hpp"
-#include "faithful/hwp_walk.hpp"
-#include "faithful/summary_info.hpp"
+#include "hwp/bin_data.hpp"
+#include "hwp/doc_info.hpp"
+#include "hwp/hwp_walk.hpp"
+#include "hwp/summary_info.hpp"
 #include "marlune/records.hpp"
 
 namespace marlune {

@@ -4,21 +4,21 @@
 // control's own records deeper still. Tables keep their cells' addresses,
 // drawing objects give every paragraph list and picture they hold (at any
 // depth of a group), notes and page headers go to the document's own lists.
-#include "faithful/hwp_walk.hpp"
+#include "hwp/hwp_walk.hpp"
 
 #include <algorithm>
 #include <iterator>
 #include <optional>
 #include <string>
 
-#include "byte_reader.hpp"
-#include "faithful/para_pieces.hpp"
+#include "container/byte_reader.hpp"
+#include "hwp/para_pieces.hpp"
 #include "faithful/table_layout.hpp"
-#include "fields.hpp"
+#include "hwp/fields.hpp"
 #include "marlune/markdown.hpp"
-#include "para_text.hpp"
-#include "shapes.hpp"
-#include "tables.hpp"
+#include "hwp/para_text.hpp"
+#include "exact/shapes.hpp"
+#include "exact/tables.hpp"
 
 namespace marlune {
 

@@ -1,12 +1,12 @@
 // Reading the DocInfo stream: the binary item entries (HWPTAG_BIN_DATA) and
 // the outline level of each paragraph shape (HWPTAG_PARA_SHAPE).
-#include "faithful/doc_info.hpp"
+#include "hwp/doc_info.hpp"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "byte_reader.hpp"
-#include "fields.hpp"
+#include "container/byte_reader.hpp"
+#include "hwp/fields.hpp"
 #include "marlune/records.hpp"
 
 namespace marlune {

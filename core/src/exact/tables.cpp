@@ -3,12 +3,12 @@
 // HWPTAG_LIST_HEADER per cell, each followed by the cell's paragraphs. Cells
 // are placed by record order alone; their stored addresses and spans are not
 // read, so merged cells just make a row shorter.
-#include "tables.hpp"
+#include "exact/tables.hpp"
 
 #include <algorithm>
 
-#include "byte_reader.hpp"
-#include "para_text.hpp"
+#include "container/byte_reader.hpp"
+#include "hwp/para_text.hpp"
 
 namespace marlune {
 
