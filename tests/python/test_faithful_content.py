@@ -62,7 +62,10 @@ def test_text_box_two_groups_deep():
     ("www.a.kr;1;0;0;", "앞 [누리집](http://www.a.kr) 뒤"),
     ("책갈피;2;0;0;", "앞 누리집 뒤"),
     ("C\\:\\\\문서\\\\a.hwp;3;0;0;", "앞 누리집 뒤"),
-], ids=["web", "escaped-semicolon", "mail", "bare-mail", "www", "bookmark", "file"])
+    ("https\\://rebro.kr/160|https\\://rebro.kr/160;1;0;0;", "앞 [누리집](https://rebro.kr/160) 뒤"),
+    ("https\\://a.kr/x\\|y|https\\://a.kr;1;0;0;", "앞 [누리집](https://a.kr/x%7Cy) 뒤"),
+], ids=["web", "escaped-semicolon", "mail", "bare-mail", "www", "bookmark", "file", "address-twice",
+        "escaped-bar"])
 def test_hyperlinks(command, expected):
     section = hf.para(hf.linked("누리집", "앞 ", " 뒤")) + hf.hyperlink_header(command)
     assert marlune.convert(hf.hwp_document([section])) == expected

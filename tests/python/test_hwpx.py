@@ -168,3 +168,40 @@ def test_corpus_packages_convert_or_raise(capfd):
         except RuntimeError as error:
             assert str(error).startswith(("Password-protected", "Package error", "Parse error")), path
     assert capfd.readouterr().err == ""
+
+
+TABLE_XML = ('<hp:tbl rowCnt="1" colCnt="2"><hp:tr>' + xf.cell("가", 0, 0) + xf.cell("나", 0, 1)
+             + "</hp:tr></hp:tbl>")
+
+
+@pytest.mark.parametrize("body, expected", [
+    ([xf.p("앞"), TABLE_XML, xf.p("뒤")], "앞\n\n|가|나|\n|---|---|\n\n뒤"),
+    ([f'<hp:p id="0" paraPrIDRef="0"><hp:t>run 없는 글</hp:t></hp:p>'], "run 없는 글"),
+    ([f'<hp:p id="0" paraPrIDRef="0">{TABLE_XML}</hp:p>'], "|가|나|\n|---|---|"),
+    ([xf.p(xf.run(xf.t("바깥"), xf.p("안쪽")))], "바깥\n\n안쪽"),
+    ([f'<hp:p id="0" paraPrIDRef="0">{xf.p("겹친 문단")}</hp:p>'], "겹친 문단"),
+], ids=["table-under-section", "text-without-run", "table-without-run", "paragraph-in-run",
+        "paragraph-in-paragraph"])
+def test_paragraphs_and_tables_wherever_a_tool_put_them(body, expected):
+    assert convert(*body) == expected
+
+
+CHECK = '<hp:checkBtn caption="동의함" value="{}" name="CheckBox1"/>'
+COMBO = ('<hp:comboBox selectedValue="{}"><hp:listItem displayText="서울특별시" value="11"/>'
+         '<hp:listItem displayText="부산광역시" value="26"/></hp:comboBox>')
+
+
+@pytest.mark.parametrize("control, expected", [
+    (CHECK.format("CHECKED"), "신청: ☑ 동의함 끝"),
+    (CHECK.format("UNCHECKED"), "신청: ☐ 동의함 끝"),
+    ('<hp:radioBtn caption="남" value="CHECKED"/>', "신청: ☑ 남 끝"),
+    ('<hp:btn caption="확인"/>', "신청: 확인 끝"),
+    (COMBO.format("26"), "신청: 부산광역시 끝"),
+    (COMBO.format("99"), "신청: 99 끝"),
+    (COMBO.format(""), "신청: 끝"),
+    ('<hp:edit name="Edit1"><hp:text>홍길동</hp:text></hp:edit>', "신청: 홍길동 끝"),
+    ('<hp:edit name="Edit1"><hp:text/></hp:edit>', "신청: 끝"),
+], ids=["checked", "unchecked", "option", "button", "combo", "combo-value-only", "combo-none", "edit",
+        "edit-empty"])
+def test_form_controls_give_caption_and_value(control, expected):
+    assert convert(xf.p(xf.run(xf.t("신청:")), xf.run(control), xf.run(xf.t(" 끝")))) == expected

@@ -52,8 +52,9 @@ bool is_record(const Record& record, std::uint16_t tag, std::uint32_t level) noe
     return record.tag_id == tag && record.level == level;
 }
 
-// The hyperlink's target: its command string up to the first ";" that is
-// not escaped by a backslash, escapes removed.
+// The hyperlink's target: its command string up to the first ";" or "|"
+// that is not escaped by a backslash, escapes removed. Newer files write
+// the address twice, "url|url;1;0;0;".
 std::string hyperlink_target(std::span<const std::uint8_t> payload) {
     const std::size_t units = read_u16_at(payload, FIELD_COMMAND_LENGTH_OFFSET).value_or(0);
     if (payload.size() < FIELD_COMMAND_OFFSET) return {};
@@ -64,7 +65,7 @@ std::string hyperlink_target(std::span<const std::uint8_t> payload) {
     for (std::size_t k = 0; k < command.size(); ++k) {
         if (command[k] == '\\' && k + 1 < command.size()) {
             target.push_back(command[++k]);
-        } else if (command[k] == ';') {
+        } else if (command[k] == ';' || command[k] == '|') {
             break;
         } else {
             target.push_back(command[k]);

@@ -27,6 +27,16 @@ pugi::xml_node chosen_branch(pugi::xml_node choice) {
     return case_branch ? case_branch : child_named(choice, "default");
 }
 
+// Objects a tool may leave outside any run: tables, pictures, equations,
+// drawing objects and form controls.
+bool is_stray_object(std::string_view name) noexcept {
+    for (const std::string_view object : {"tbl", "pic", "equation", "rect", "ellipse", "container", "textart",
+                                          "checkBtn", "radioBtn", "comboBox", "listBox", "edit", "btn"}) {
+        if (name == object) return true;
+    }
+    return false;
+}
+
 tree::CaptionSide caption_side(pugi::xml_node caption) {
     const std::string_view side = caption.attribute("side").value();
     if (side == "LEFT") return tree::CaptionSide::Left;
@@ -94,14 +104,22 @@ std::vector<tree::Block> SectionWalker::walk_list(pugi::xml_node node) {
 }
 
 // Paragraphs under node, and under its sub-lists and memo groups, in order.
+// Packages written by tools put tables, pictures and equations where
+// Hangul would not (straight under the section, beside the paragraphs):
+// they are blocks where they stand.
 void SectionWalker::walk_blocks(pugi::xml_node node, std::vector<tree::Block>& out, int depth) {
     if (depth > MAX_XML_NESTING) return;
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
         if (!is_element(child)) continue;
         const std::string_view name = local_name(child);
-        if (name == "p") walk_paragraph(child, out, depth + 1);
-        else if (name == "subList" || name == "paraList" || name == "memogroup" || name == "memo") {
+        if (name == "p") {
+            walk_paragraph(child, out, depth + 1);
+        } else if (name == "subList" || name == "paraList" || name == "memogroup" || name == "memo") {
             walk_blocks(child, out, depth + 1);
+        } else if (is_stray_object(name)) {
+            tree::Paragraph paragraph;
+            walk_inline(child, paragraph, out, depth + 1);
+            if (!paragraph.inlines.empty()) out.push_back(tree::Block{std::move(paragraph)});
         }
     }
 }
@@ -109,12 +127,20 @@ void SectionWalker::walk_blocks(pugi::xml_node node, std::vector<tree::Block>& o
 void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tree::Block>& out, int depth) {
     tree::Paragraph paragraph;
     link_run_open_ = false;
+    space_owed_ = false;
     std::vector<tree::Block> after;
     for (pugi::xml_node run = paragraph_node.first_child(); run; run = run.next_sibling()) {
-        if (is_element(run) && local_name(run) == "run") {
+        if (!is_element(run)) continue;
+        const std::string_view name = local_name(run);
+        if (name == "run") {
             for (pugi::xml_node item = run.first_child(); item; item = item.next_sibling()) {
                 if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
             }
+        } else if (name == "t" || is_stray_object(name)) {
+            // Text or an object straight in the paragraph, without its run.
+            walk_inline(run, paragraph, after, depth + 1);
+        } else if (name == "p") {
+            walk_paragraph(run, after, depth + 1);
         }
     }
     link_run_open_ = false;
@@ -157,6 +183,12 @@ void SectionWalker::walk_inline(pugi::xml_node node, tree::Paragraph& paragraph,
         list.push_back(std::move(blocks));
     } else if (name == "tbl") {
         after.push_back(tree::Block{walk_table(node, depth + 1)});
+    } else if (name == "p") {
+        walk_paragraph(node, after, depth + 1);
+    } else if (name == "checkBtn" || name == "radioBtn" || name == "btn") {
+        walk_button(node, paragraph);
+    } else if (name == "comboBox" || name == "listBox" || name == "edit") {
+        walk_entry_field(node, paragraph);
     } else if (name == "pic") {
         after.push_back(tree::Block{walk_picture(node, depth + 1)});
     } else if (name == "equation") {
@@ -187,6 +219,47 @@ void SectionWalker::walk_inline(pugi::xml_node node, tree::Paragraph& paragraph,
     }
 }
 
+// A check box or option button as its state and caption ("☑ 동의"), a push
+// button as its caption.
+void SectionWalker::walk_button(pugi::xml_node button, tree::Paragraph& paragraph) {
+    const std::string_view caption = button.attribute("caption").value();
+    std::string text;
+    if (local_name(button) != "btn") {
+        text = std::string_view(button.attribute("value").value()) == "CHECKED" ? "\u2611" : "\u2610";
+        if (!caption.empty()) text += ' ';
+    }
+    text += caption;
+    append_form_text(paragraph, text);
+}
+
+// An edit box as its text; a combo or list box as its selected item (the
+// displayed text of the item whose value is selected, else the value).
+void SectionWalker::walk_entry_field(pugi::xml_node field, tree::Paragraph& paragraph) {
+    if (local_name(field) == "edit") {
+        append_form_text(paragraph, child_named(field, "text").text().get());
+        return;
+    }
+    const std::string_view selected = field.attribute("selectedValue").value();
+    if (selected.empty()) return;
+    for (pugi::xml_node item : field.children()) {
+        if (local_name(item) == "listItem" && selected == item.attribute("value").value()) {
+            const std::string_view shown = item.attribute("displayText").value();
+            append_form_text(paragraph, shown.empty() ? selected : shown);
+            return;
+        }
+    }
+    append_form_text(paragraph, selected);
+}
+
+// A form control's text, a space apart from the text beside it.
+void SectionWalker::append_form_text(tree::Paragraph& paragraph, std::string_view text) {
+    if (text.empty()) return;
+    const auto* last = paragraph.inlines.empty() ? nullptr : std::get_if<tree::Text>(&paragraph.inlines.back());
+    if (last != nullptr && !last->text.empty() && last->text.back() != ' ') append_text(paragraph, " ");
+    append_text(paragraph, text);
+    space_owed_ = true;
+}
+
 // Text with its inline marks: tabs, line breaks and fixed spaces are empty
 // elements whose tails carry the text that follows; deleted text of tracked
 // changes lies between deleteBegin and deleteEnd.
@@ -208,6 +281,10 @@ void SectionWalker::walk_text(pugi::xml_node text, tree::Paragraph& paragraph) {
 
 void SectionWalker::append_text(tree::Paragraph& paragraph, std::string_view text) {
     if (deleting_ || text.empty()) return;
+    if (space_owed_) {
+        space_owed_ = false;
+        if (text.front() != ' ' && text.front() != '\t' && text.front() != '\n') append_text(paragraph, " ");
+    }
     if (const std::string* target = innermost_link_target()) {
         if (!link_run_open_) {
             paragraph.inlines.push_back(tree::Link{{}, *target});

@@ -58,6 +58,9 @@ private:
     void walk_paragraph(pugi::xml_node paragraph, std::vector<tree::Block>& out, int depth);
     void walk_inline(pugi::xml_node node, tree::Paragraph& paragraph, std::vector<tree::Block>& after, int depth);
     void walk_text(pugi::xml_node text, tree::Paragraph& paragraph);
+    void walk_button(pugi::xml_node button, tree::Paragraph& paragraph);
+    void walk_entry_field(pugi::xml_node field, tree::Paragraph& paragraph);
+    void append_form_text(tree::Paragraph& paragraph, std::string_view text);
     void walk_note(pugi::xml_node note, tree::NoteKind kind, tree::Paragraph& paragraph, int depth);
     tree::Table walk_table(pugi::xml_node table, int depth);
     tree::Image walk_picture(pugi::xml_node picture, int depth);
@@ -75,6 +78,7 @@ private:
     std::vector<OpenField> fields_;
     bool link_run_open_ = false;                 // the paragraph's last inline is the innermost link's run
     bool deleting_ = false;                      // inside text deleted under change tracking
+    bool space_owed_ = false;                    // a form control's text ended: text after it starts with a space
 };
 
 }  // namespace marlune
