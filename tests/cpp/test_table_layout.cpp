@@ -105,7 +105,7 @@ std::vector<LayoutCase> layout_cases() {
                          two.blocks.push_back(para("line\nbreak"));
                          return table(1, 2, {std::move(two), cell(0, 1, "<br> &amp;")});
                      }(),
-                     TableMode::Auto, "|x\\|y<br>line<br>break|&lt;br> &amp;amp;|\n|---|---|"});
+                     TableMode::Auto, "|x\\|y<br>line<br>break|\\<br> \\&amp;|\n|---|---|"});
     cases.push_back({"one-cell table nested in a cell is its text",
                      table(1, 2, {holding(0, 0, tree::Block{table(1, 1, {cell(0, 0, "inner")})}), cell(0, 1, "b")}),
                      TableMode::Auto, "|inner|b|\n|---|---|"});
@@ -173,24 +173,32 @@ TEST(Escape, EscapesOnlyWhatEachPlaceMisreads) {
         unsigned sets;
         std::string_view expected;
     };
-    constexpr unsigned kCell = escape::Html | escape::Pipe;
+    constexpr unsigned kCell = escape::Markdown | escape::Pipe;
+    constexpr unsigned kBody = escape::Markdown | escape::LineStarts;
     const Case cases[] = {
         {"<개정 2015.12.31.>", escape::Html, "<개정 2015.12.31.>"},
         {"<br> </p> <!-- <?x", escape::Html, "&lt;br> &lt;/p> &lt;!-- &lt;?x"},
         {"a < b, 1<2, <", escape::Html, "a < b, 1<2, <"},
         {"&amp; &#38; & &1 &", escape::Html, "&amp;amp; &amp;#38; & &1 &"},
-        {"a|b [c]", escape::Html, "a|b [c]"},
+        {"a|b [c] *d* \\e", escape::Html, "a|b [c] *d* \\e"},
+        {"a\rb\r\nc", escape::Html, "a\nb\nc"},
         {"a|b", kCell, "a\\|b"},
-        {"[c] <b>", kCell | escape::Brackets, "\\[c\\] &lt;b>"},
+        {"[c] <b>", kCell | escape::Brackets, "\\[c\\] \\<b>"},
+        {"<b> &amp; &b=1 &#1", kCell, "\\<b> \\&amp; &b=1 &#1"},
+        {"a*b _c_ d_e ~f~ `g`", kCell, "a\\*b \\_c\\_ d_e \\~f\\~ \\`g\\`"},
+        {"- a\r1. b\n  # c\n\n   > d", kBody, "\\- a\n1\\. b\n  \\# c\n\n\\> d"},
         // Marks at and across the eight-byte words passed over at once.
-        {"한글 문서의 표|한 칸|<b>", kCell, "한글 문서의 표\\|한 칸\\|&lt;b>"},
+        {"한글 문서의 표|한 칸|<b>", kCell, "한글 문서의 표\\|한 칸\\|\\<b>"},
         {"1234567|89abcdef|", kCell, "1234567\\|89abcdef\\|"},
         {"12345678<i>", escape::Html, "12345678&lt;i>"},
+        {"1234567*89abcdef_", kCell, "1234567\\*89abcdef\\_"},
+        {"1234567\n- abcdef\n- x", kBody, "1234567\n\\- abcdef\n\\- x"},
         // ... and the sixteen-byte blocks before them.
         {"0123456789abcde|0123456789abcdef0123456789abcde|", kCell,
          "0123456789abcde\\|0123456789abcdef0123456789abcde\\|"},
         {"0123456789abcdef<b>0123456789abcdef01234567[x]&#1", kCell | escape::Brackets,
-         "0123456789abcdef&lt;b>0123456789abcdef01234567\\[x\\]&amp;#1"},
+         "0123456789abcdef\\<b>0123456789abcdef01234567\\[x\\]&#1"},
+        {"0123456789abcdef0123456789abcde~", kCell, "0123456789abcdef0123456789abcde\\~"},
     };
     for (const Case& item : cases) {
         std::string out;
@@ -199,17 +207,60 @@ TEST(Escape, EscapesOnlyWhatEachPlaceMisreads) {
     }
 }
 
-TEST(Escape, LinkTargetsKeepTheLinkWhole) {
-    const std::pair<std::string_view, std::string_view> cases[] = {
-        {"http://a.kr/x?q=1&r=2", "http://a.kr/x?q=1&r=2"},
-        {"http://a.kr/a b(c)", "http://a.kr/a%20b%28c%29"},
-        {"file<|>\n", "file%3C%7C%3E%0A"},
+// What follows a piece of text decides a mark at its end: the paragraph's
+// end, or something unknown (escaped).
+TEST(Escape, PiecesOfOneParagraphShareTheirNeighbours) {
+    struct Case {
+        std::vector<std::string_view> pieces;
+        std::string_view expected;
     };
-    for (const auto& [target, expected] : cases) {
+    const Case cases[] = {
+        {{"a *", " b"}, "a \\* b"},
+        {{"a *"}, "a *"},
+        {{"a *", "b"}, "a \\*b"},
+        {{"a <", "b>"}, "a \\<b>"},
+        {{"a <"}, "a <"},
+        {{"x\n", "- y"}, "x\n\\- y"},
+        {{"x\n", "  - y"}, "x\n  \\- y"},
+        {{"x\n\n", "    y"}, "x\n\ny"},
+        {{"변수_", "이름"}, "변수\\_이름"},
+    };
+    for (const Case& item : cases) {
         std::string out;
-        escape::append_target(out, target);
-        EXPECT_EQ(out, expected) << target;
+        escape::Flow flow{escape::Markdown | escape::LineStarts};
+        for (std::size_t k = 0; k < item.pieces.size(); ++k) {
+            escape::append_text(out, item.pieces[k], flow, k + 1 == item.pieces.size());
+        }
+        EXPECT_EQ(out, item.expected) << item.expected;
     }
+}
+
+TEST(Escape, LinkTargetsKeepTheLinkWhole) {
+    struct Case {
+        std::string_view target;
+        unsigned sets;
+        std::string_view expected;
+    };
+    const Case cases[] = {
+        {"http://a.kr/x?q=1&r=2", 0, "http://a.kr/x?q=1&r=2"},
+        {"http://a.kr/a b(c)", 0, "http://a.kr/a%20b(c)"},
+        {"http://a.kr/a)b(", 0, "http://a.kr/a\\)b\\("},
+        {"<a>*_`[]", 0, "\\<a>*_`[]"},
+        {"a&amp;b&c=1\\", 0, "a\\&amp;b&c=1\\\\"},
+        {"file<|>\n", 0, "file<|>%0A"},
+        {"file<|>\n", escape::Pipe, "file<\\|>%0A"},
+    };
+    for (const Case& item : cases) {
+        std::string out;
+        escape::append_target(out, item.target, item.sets);
+        EXPECT_EQ(out, item.expected) << item.target;
+    }
+}
+
+TEST(Escape, AttributeValuesStayInTheirQuotes) {
+    std::string out;
+    escape::append_attribute(out, "http://a.kr/?a=1&b=\"2\" c");
+    EXPECT_EQ(out, "http://a.kr/?a=1&amp;b=&quot;2&quot;%20c");
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ CASES = [
                  "<table>\n<tr><td><table><tr><td>p</td><td>q</td></tr></table></td><td>b</td></tr>\n</table>",
                  id="nested-grid-makes-html"),
     pytest.param(table([(0, 0, 1, 1, "<br> & &amp; a|b"), (0, 1, 1, 1, "<개정 2015.12.31.>")], 1, 2), {},
-                 "|&lt;br> & &amp;amp; a\\|b|<개정 2015.12.31.>|\n|---|---|", id="escaping"),
+                 "|\\<br> & \\&amp; a\\|b|<개정 2015.12.31.>|\n|---|---|", id="escaping"),
     pytest.param(table(PQ, 1, 2), {"tables": "html"}, "<table>\n<tr><td>p</td><td>q</td></tr>\n</table>",
                  id="tables-html"),
     pytest.param(table([(0, 0, 2, 1, "tall"), (0, 1, 1, 1, "a"), (1, 1, 1, 1, "b")], 2, 2), {"tables": "pipe"},

@@ -1,6 +1,9 @@
-// Escaping, table-driven: one lookup per byte says which set may escape it;
+// Escaping, table-driven: one lookup per byte says which set may act on it;
 // runs of other bytes are copied whole, and sixteen- and eight-byte blocks
-// holding none of the active sets' marks are passed over at once.
+// holding none of the active sets' marks are passed over at once. A mark
+// found is judged by CommonMark's rule for its position (its neighbours,
+// its run, the start of its line) and, in Markdown, given a backslash only
+// when the rule would read it as markup.
 #include "faithful/escape.hpp"
 
 #include <algorithm>
@@ -13,48 +16,100 @@ namespace marlune::escape {
 
 namespace {
 
-constexpr std::array<std::uint8_t, 256> make_text_table() {
+constexpr unsigned kAllSets = Markdown | LineStarts | HeadingEnd | Pipe | Brackets | Html;
+
+constexpr std::array<std::uint8_t, 256> make_mark_table() {
     std::array<std::uint8_t, 256> table{};
-    table['<'] = Html;
-    table['&'] = Html;
+    for (const char c : std::string_view("\\`*_~")) table[static_cast<unsigned char>(c)] = Markdown;
+    table['['] = Markdown | Brackets;
+    table[']'] = Markdown | Brackets;
+    table['<'] = Markdown | Html;
+    table['&'] = Markdown | Html;
+    table['\n'] = LineStarts;
+    table['\r'] = kAllSets;  // a line ending to CommonMark and HTML alike: written as a line feed
+    table['#'] = HeadingEnd;
     table['|'] = Pipe;
-    table['['] = Brackets;
-    table[']'] = Brackets;
     return table;
 }
 
-constexpr std::array<bool, 256> make_target_table() {
-    std::array<bool, 256> table{};
-    for (unsigned c = 0; c <= 0x20; ++c) table[c] = true;
-    for (const char c : std::string_view("()<>|\x7F")) table[static_cast<unsigned char>(c)] = true;
-    return table;
-}
-
-constexpr auto kTextTable = make_text_table();
-constexpr auto kTargetTable = make_target_table();
+constexpr auto kMarks = make_mark_table();
 
 bool is_ascii_letter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+bool is_ascii_alnum(char c) noexcept { return is_ascii_letter(c) || is_ascii_digit(c); }
+bool is_blank_byte(char c) noexcept { return c == ' ' || c == '\t'; }
+bool is_line_end(char c) noexcept { return c == '\n' || c == '\r'; }
 
-// An HTML reader takes "<" for a tag, comment or declaration only before
-// these, and "&" for a character reference only before a name or "#".
-bool starts_markup(char mark, char next) noexcept {
-    if (mark == '<') return is_ascii_letter(next) || next == '/' || next == '!' || next == '?';
-    return is_ascii_letter(next) || next == '#';
+bool is_ascii_punctuation(char c) noexcept {
+    return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') || (c >= '{' && c <= '~');
 }
 
-// The escaped form of text[k], or empty when it stays as it is.
-std::string_view replacement(std::string_view text, std::size_t k) noexcept {
-    switch (text[k]) {
-        case '<':
-        case '&': {
-            if (k + 1 >= text.size() || !starts_markup(text[k], text[k + 1])) return {};
-            return text[k] == '<' ? "&lt;" : "&amp;";
-        }
-        case '|': return "\\|";
-        case '[': return "\\[";
-        case ']': return "\\]";
-        default: return {};
+// CommonMark's white space as far as it is sure: the ASCII ones.
+bool is_space(char32_t c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+// Letters that are neither punctuation nor white space in any Unicode
+// version: ASCII letters and digits, Hangul syllables and jamo, CJK
+// ideographs.
+bool is_word(char32_t c) noexcept {
+    if (c < 0x80) return is_ascii_alnum(static_cast<char>(c));
+    return (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0x1100 && c <= 0x11FF) || (c >= 0x3131 && c <= 0x318E) ||
+           (c >= 0x4E00 && c <= 0x9FFF);
+}
+
+Kind kind_of(char32_t c) noexcept {
+    if (is_space(c)) return Kind::Space;
+    return is_word(c) ? Kind::Word : Kind::Other;
+}
+
+// The code point whose UTF-8 sequence starts at text[k]; U+FFFD when the
+// sequence is cut short (the kind is all that is asked of it).
+char32_t code_point_at(std::string_view text, std::size_t k) noexcept {
+    const auto lead = static_cast<std::uint8_t>(text[k]);
+    if (lead < 0x80) return lead;
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    if (lead < 0xC0 || text.size() - k < length) return 0xFFFD;
+    char32_t point = lead & (0x7FU >> length);
+    for (std::size_t i = 1; i < length; ++i) point = (point << 6) | (static_cast<std::uint8_t>(text[k + i]) & 0x3FU);
+    return point;
+}
+
+// The code point whose sequence ends just before text[k] (k > 0).
+char32_t code_point_before(std::string_view text, std::size_t k) noexcept {
+    std::size_t start = k - 1;
+    while (start > 0 && k - start < 4 && (static_cast<std::uint8_t>(text[start]) & 0xC0) == 0x80) --start;
+    return code_point_at(text, start);
+}
+
+// Whether text[k] ('&') starts what could be a character reference: an
+// optional '#', then letters and digits, then ';'. Running out of text
+// before the ';' leaves it open: true unless nothing follows the text.
+bool starts_reference(std::string_view text, std::size_t k, bool last) noexcept {
+    constexpr std::size_t kLongestName = 40;  // every HTML entity name and numeric form is shorter
+    std::size_t j = k + 1;
+    if (j < text.size() && text[j] == '#') ++j;
+    const std::size_t name = j;
+    while (j < text.size() && j - name <= kLongestName && is_ascii_alnum(text[j])) ++j;
+    if (j >= text.size()) return !last;
+    return text[j] == ';' && j > name;
+}
+
+// Parentheses a link destination may hold unescaped: balanced, and not
+// nested deeper than readers follow.
+bool parentheses_balanced(std::string_view target) noexcept {
+    constexpr int kDeepest = 16;
+    int depth = 0;
+    for (const char c : target) {
+        if (c == '(' && ++depth > kDeepest) return false;
+        if (c == ')' && --depth < 0) return false;
     }
+    return depth == 0;
+}
+
+void append_percent(std::string& out, unsigned char byte) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out.push_back('%');
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 0xF]);
 }
 
 // Sixteen or eight bytes compared at once (SSE2 or NEON, through the
@@ -68,14 +123,27 @@ Bytes bytes_equal(const Bytes& bytes, char c) noexcept {
     return std::bit_cast<Bytes>(bytes == static_cast<std::uint8_t>(c));
 }
 
+// All ones in each byte from low to high.
+template <class Bytes>
+Bytes bytes_between(const Bytes& bytes, char low, char high) noexcept {
+    const auto offset = static_cast<std::uint8_t>(high - low);
+    return std::bit_cast<Bytes>(static_cast<Bytes>(bytes - static_cast<std::uint8_t>(low)) <= offset);
+}
+
 // Whether the bytes of text from k, as many as Bytes holds, hold a mark of
-// the sets.
+// the sets ("[" to "`" taken as one range: "^" costs only a lookup).
 template <class Bytes>
 bool holds_mark(std::string_view text, std::size_t k, unsigned sets) noexcept {
     Bytes bytes;
     std::memcpy(&bytes, text.substr(k, sizeof bytes).data(), sizeof bytes);
-    Bytes hits = {};
+    Bytes hits = bytes_equal(bytes, '\r');
+    if ((sets & Markdown) != 0) {
+        hits |= bytes_between(bytes, '[', '`') | bytes_equal(bytes, '*') | bytes_equal(bytes, '~') |
+                bytes_equal(bytes, '<') | bytes_equal(bytes, '&');
+    }
     if ((sets & Html) != 0) hits |= bytes_equal(bytes, '<') | bytes_equal(bytes, '&');
+    if ((sets & LineStarts) != 0) hits |= bytes_equal(bytes, '\n');
+    if ((sets & HeadingEnd) != 0) hits |= bytes_equal(bytes, '#');
     if ((sets & Pipe) != 0) hits |= bytes_equal(bytes, '|');
     if ((sets & Brackets) != 0) hits |= bytes_equal(bytes, '[') | bytes_equal(bytes, ']');
     const auto words = std::bit_cast<std::array<std::uint64_t, sizeof(Bytes) / 8>>(hits);
@@ -91,39 +159,316 @@ std::size_t skip_plain_words(std::string_view text, std::size_t k, unsigned sets
     return k;
 }
 
+// A line holding only these could be a thematic break, a setext underline
+// or a table's delimiter row.
+bool is_rule_line(std::string_view line) noexcept {
+    return line.find_first_not_of("-_*=:| \t") == std::string_view::npos;
+}
+
+// One piece of text being escaped: what is copied, what is judged.
+struct Escaper {
+    std::string& out;
+    std::string_view text;
+    Flow& flow;
+    bool last;
+    std::size_t plain = 0;                           // start of the text not yet copied
+    std::size_t prefixed = std::string_view::npos;   // the last position given a backslash
+    std::size_t line_begin = 0;                      // where the current line starts in text
+    bool line_began_here = false;                    // a line break of this text started it
+
+    unsigned sets() const noexcept { return flow.sets; }
+
+    void copy_to(std::size_t k) {
+        out.append(text.substr(plain, k - plain));
+        plain = k;
+    }
+    void backslash(std::size_t k) {
+        if (prefixed == k) return;
+        copy_to(k);
+        out.push_back('\\');
+        prefixed = k;
+    }
+    void replace(std::size_t k, std::string_view with) {
+        copy_to(k);
+        out.append(with);
+        plain = k + 1;
+    }
+
+    Kind kind_before(std::size_t k) const noexcept {
+        return k == 0 ? flow.before : kind_of(code_point_before(text, k));
+    }
+    // What follows text at j: a line's end when nothing follows the text,
+    // else unknown.
+    Kind kind_at(std::size_t j) const noexcept {
+        if (j >= text.size()) return last ? Kind::Space : Kind::Other;
+        return kind_of(code_point_at(text, j));
+    }
+
+    std::size_t run_end(std::size_t k) const noexcept {
+        std::size_t j = k;
+        while (j < text.size() && text[j] == text[k]) ++j;
+        return j;
+    }
+
+    // "*", "~" and "_" runs open or close emphasis or strike-through unless
+    // white space stands on both sides; "_" also not between two letters.
+    std::size_t emphasis_run(std::size_t k) {
+        const std::size_t end = run_end(k);
+        const Kind before = kind_before(k);
+        const Kind after = kind_at(end);
+        const bool inert = (before == Kind::Space && after == Kind::Space) ||
+                           (text[k] == '_' && before == Kind::Word && after == Kind::Word);
+        if (!inert) {
+            for (std::size_t i = k; i < end; ++i) backslash(i);
+        }
+        return end;
+    }
+
+    // A backslash is literal only before a letter, a digit or a character
+    // beyond ASCII; before punctuation it escapes, before a line end it
+    // breaks the line, and at a table cell's end it would escape the pipe.
+    bool backslash_is_literal(std::size_t k) const noexcept {
+        if (k + 1 >= text.size()) return false;
+        const char next = text[k + 1];
+        return is_ascii_alnum(next) || static_cast<unsigned char>(next) >= 0x80;
+    }
+
+    // "<" before these starts a tag, a comment, a declaration or an autolink.
+    bool starts_tag(std::size_t k) const noexcept {
+        if (k + 1 >= text.size()) return !last;
+        const char next = text[k + 1];
+        return is_ascii_letter(next) || next == '/' || next == '?' || next == '!';
+    }
+
+    // "[" opens a note reference ("[^1]", "^[...]"); a link needs a "]"
+    // followed by "(", which is escaped instead.
+    bool opens_link(std::size_t k) const noexcept {
+        if ((sets() & Brackets) != 0) return true;
+        if (k + 1 >= text.size()) return !last;
+        if (text[k + 1] == '^') return true;
+        return k == 0 ? flow.before != Kind::Space : text[k - 1] == '^';
+    }
+
+    bool closes_link(std::size_t k) const noexcept {
+        if ((sets() & Brackets) != 0) return true;
+        if (k + 1 >= text.size()) return !last;
+        return text[k + 1] == '(' || text[k + 1] == '[';
+    }
+
+    // In an HTML reader "&" starts a reference before a letter or "#",
+    // with or without the closing ";".
+    bool starts_html_reference(std::size_t k) const noexcept {
+        if (k + 1 >= text.size()) return !last;
+        return is_ascii_letter(text[k + 1]) || text[k + 1] == '#';
+    }
+
+    // A run of "#" ending a heading's text, after white space, would be
+    // read as its closing sequence.
+    std::size_t heading_end(std::size_t k) {
+        const std::size_t end = run_end(k);
+        const bool closing = kind_before(k) == Kind::Space &&
+                             text.find_first_not_of(" \t\n\r", end) == std::string_view::npos;
+        if (closing) backslash(k);
+        return end;
+    }
+
+    // Where a block marker stands at the line's first non-blank character
+    // q: the position to escape, or npos. The text's end counts as the
+    // line's end (what follows is unknown).
+    std::size_t block_marker(std::size_t q) const noexcept {
+        const std::size_t feed = text.find_first_of("\n\r", q);
+        const std::string_view line = text.substr(q, feed == std::string_view::npos ? feed : feed - q);
+        const auto ends_marker = [&](std::size_t j) { return j >= line.size() || is_blank_byte(line[j]); };
+        const auto count = [&](char c) { return std::min(line.find_first_not_of(c), line.size()); };
+        const bool line_cut = feed == std::string_view::npos && !last;  // the line goes on past the text
+        switch (line[0]) {
+            case '>': return q;  // block quote
+            case '[': {          // a link reference or note definition: "[label]:"
+                const std::size_t close = line.find(']');
+                if (close == std::string_view::npos) return q;
+                return close + 1 < line.size() ? (line[close + 1] == ':' ? q : std::string_view::npos)
+                                               : (line_cut ? q : std::string_view::npos);
+            }
+            case '#': return count('#') <= 6 && ends_marker(count('#')) ? q : std::string_view::npos;
+            case '+': return ends_marker(1) ? q : std::string_view::npos;
+            case '-':
+            case '*':
+                if (ends_marker(1)) return q;  // list item
+                [[fallthrough]];
+            case '_':
+            case '=':
+            case ':':
+            case '|': return is_rule_line(line) ? q : std::string_view::npos;
+            case '~': return count('~') >= 3 ? q : std::string_view::npos;  // code fence
+            default: break;
+        }
+        std::size_t digits = 0;
+        while (digits < line.size() && digits < 10 && is_ascii_digit(line[digits])) ++digits;
+        if (digits == 0 || digits > 9 || digits >= line.size()) return std::string_view::npos;
+        const bool ordered_item = (line[digits] == '.' || line[digits] == ')') && ends_marker(digits + 1);
+        return ordered_item ? q + digits : std::string_view::npos;
+    }
+
+    // A line starting at p: a block marker on it escaped; after a blank
+    // line its indentation dropped (it would make a code block). Returns
+    // where scanning goes on.
+    std::size_t line_start(std::size_t p, bool after_blank) {
+        line_begin = p;
+        std::size_t q = p;
+        while (q < text.size() && is_blank_byte(text[q])) ++q;
+        if (after_blank && q > p) {
+            copy_to(p);
+            plain = q;
+        }
+        if (q < text.size() && !is_line_end(text[q])) {
+            const std::size_t marker = block_marker(q);
+            if (marker != std::string_view::npos) backslash(marker);
+        }
+        return q;
+    }
+
+    // Whether the line that ends at k holds only white space.
+    bool line_is_blank(std::size_t k) const noexcept {
+        if (!line_began_here && !flow.line_start) return false;
+        return text.substr(line_begin, k - line_begin).find_first_not_of(" \t") == std::string_view::npos;
+    }
+
+    std::size_t line_break(std::size_t k) {
+        if ((sets() & LineStarts) == 0) return k + 1;
+        const bool blank = line_is_blank(k);
+        line_began_here = true;
+        flow.after_blank = blank;
+        return line_start(k + 1, blank);
+    }
+
+    std::size_t carriage_return(std::size_t k) {
+        if (k + 1 < text.size() && text[k + 1] == '\n') {
+            copy_to(k);
+            plain = k + 1;
+            return k + 1;
+        }
+        replace(k, "\n");
+        return line_break(k);
+    }
+
+    std::size_t handle(std::size_t k) {
+        const unsigned sets = flow.sets;
+        const bool markdown = (sets & Markdown) != 0;
+        switch (text[k]) {
+            case '\\':
+                if (!backslash_is_literal(k)) backslash(k);
+                break;
+            case '`': backslash(k); break;
+            case '*':
+            case '~':
+            case '_': return emphasis_run(k);
+            case '[':
+                if (opens_link(k)) backslash(k);
+                break;
+            case ']':
+                if (closes_link(k)) backslash(k);
+                break;
+            case '<':
+                if (!starts_tag(k)) break;
+                if ((sets & Html) != 0) {
+                    replace(k, "&lt;");
+                } else if (markdown) {
+                    backslash(k);
+                }
+                break;
+            case '&':
+                if ((sets & Html) != 0) {
+                    if (starts_html_reference(k)) replace(k, "&amp;");
+                } else if (markdown && starts_reference(text, k, last)) {
+                    backslash(k);
+                }
+                break;
+            case '#': return heading_end(k);
+            case '|': backslash(k); break;
+            case '\n': return line_break(k);
+            case '\r': return carriage_return(k);
+            default: break;
+        }
+        return k + 1;
+    }
+
+    // The flow as the text leaves it.
+    void finish() {
+        if (text.empty()) return;
+        flow.before = kind_of(code_point_before(text, text.size()));
+        const std::size_t feed = text.find_last_of("\n\r");
+        const std::string_view tail = feed == std::string_view::npos ? text : text.substr(feed + 1);
+        const bool tail_blank = tail.find_first_not_of(" \t") == std::string_view::npos;
+        flow.line_start = tail_blank && (feed != std::string_view::npos || flow.line_start);
+    }
+};
+
 }  // namespace
 
-void append_text(std::string& out, std::string_view text, unsigned sets) {
-    std::size_t plain = 0;  // start of the text not yet copied
+void append_text(std::string& out, std::string_view text, Flow& flow, bool last) {
+    Escaper escaper{out, text, flow, last};
+    const unsigned sets = flow.sets;
     std::size_t k = 0;
+    if ((sets & LineStarts) != 0 && flow.line_start) k = escaper.line_start(0, flow.after_blank);
     while (k < text.size()) {
         k = skip_plain_words(text, k, sets);
         const std::size_t word_end = std::min(text.size(), k + sizeof(std::uint64_t));
-        for (; k < word_end; ++k) {
-            if ((kTextTable[static_cast<unsigned char>(text[k])] & sets) == 0) continue;
-            const std::string_view escaped = replacement(text, k);
-            if (escaped.empty()) continue;
-            out.append(text.substr(plain, k - plain));
-            out.append(escaped);
-            plain = k + 1;
+        while (k < word_end) {
+            if ((kMarks[static_cast<unsigned char>(text[k])] & sets) == 0) {
+                ++k;
+            } else {
+                k = escaper.handle(k);
+            }
         }
     }
-    out.append(text.substr(plain));
+    escaper.copy_to(text.size());
+    escaper.finish();
 }
 
-void append_target(std::string& out, std::string_view target) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
+void append_text(std::string& out, std::string_view text, unsigned sets) {
+    Flow flow{sets};
+    append_text(out, text, flow, true);
+}
+
+void append_target(std::string& out, std::string_view target, unsigned sets) {
+    const bool parentheses_inert = parentheses_balanced(target);
     std::size_t plain = 0;
     for (std::size_t k = 0; k < target.size(); ++k) {
-        const auto byte = static_cast<unsigned char>(target[k]);
-        if (!kTargetTable[byte]) continue;
+        const char c = target[k];
+        const auto byte = static_cast<unsigned char>(c);
+        const bool percent = byte <= 0x20 || byte == 0x7F;
+        const bool escaped = ((c == '(' || c == ')') && !parentheses_inert) || (c == '<' && k == 0) ||
+                             (c == '\\' && (k + 1 == target.size() || is_ascii_punctuation(target[k + 1]))) ||
+                             (c == '&' && starts_reference(target, k, true)) || (c == '|' && (sets & Pipe) != 0);
+        if (!percent && !escaped) continue;
         out.append(target.substr(plain, k - plain));
-        out.push_back('%');
-        out.push_back(kHex[byte >> 4]);
-        out.push_back(kHex[byte & 0xF]);
-        plain = k + 1;
+        if (percent) {
+            append_percent(out, byte);
+            plain = k + 1;
+        } else {
+            out.push_back('\\');
+            plain = k;
+        }
     }
     out.append(target.substr(plain));
+}
+
+void append_attribute(std::string& out, std::string_view value) {
+    std::size_t plain = 0;
+    for (std::size_t k = 0; k < value.size(); ++k) {
+        const auto byte = static_cast<unsigned char>(value[k]);
+        if (byte > 0x20 && byte != 0x7F && byte != '&' && byte != '"') continue;
+        out.append(value.substr(plain, k - plain));
+        if (byte == '&') {
+            out += "&amp;";
+        } else if (byte == '"') {
+            out += "&quot;";
+        } else {
+            append_percent(out, byte);
+        }
+        plain = k + 1;
+    }
+    out.append(value.substr(plain));
 }
 
 }  // namespace marlune::escape

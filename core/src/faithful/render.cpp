@@ -24,6 +24,9 @@ enum class Place : std::uint8_t { Top, PipeCell, HtmlCell };
 struct Shared {
     const ConvertOptions& options;
     std::vector<std::uint32_t> note_numbers;  // by note index, 1-based
+    // By note index: a reference to it was written where Markdown is read
+    // (not inside an HTML cell), so a reader links it to its definition.
+    std::vector<bool> note_referenced;
     std::string scratch;                      // text being rewritten (line breaks, scripts)
 };
 
@@ -78,7 +81,21 @@ struct Renderer {
         pending = true;
     }
 
-    unsigned text_sets() const noexcept {
+    // What body text escapes where it is written: in Markdown what a
+    // CommonMark reader would take for markup there, in HTML cells what an
+    // HTML reader would.
+    unsigned text_sets(bool heading) const noexcept {
+        switch (place) {
+            case Place::Top: return escape::Markdown | (heading ? escape::HeadingEnd : escape::LineStarts);
+            case Place::PipeCell: return escape::Markdown | escape::Pipe;
+            case Place::HtmlCell: break;
+        }
+        return escape::Html;
+    }
+
+    // Equation scripts keep the escaping they had: only what would break the
+    // cell around them.
+    unsigned equation_sets() const noexcept {
         return place == Place::PipeCell ? escape::Html | escape::Pipe : unsigned{escape::Html};
     }
 
@@ -96,8 +113,11 @@ struct Renderer {
         const bool was_pending = pending;
         separate();
         const std::size_t start = out.size();
-        const unsigned sets = text_sets();
-        for (const tree::Inline& item : paragraph.inlines) inline_text(out, item, sets);
+        const bool heading = place == Place::Top && paragraph.heading > 0;
+        escape::Flow flow{text_sets(heading)};
+        for (std::size_t k = 0; k < paragraph.inlines.size(); ++k) {
+            inline_text(out, paragraph.inlines[k], flow, k + 1 == paragraph.inlines.size());
+        }
         const std::string_view written = std::string_view(out).substr(start);
         const std::string_view body = trim(written);
         if (body.empty()) {
@@ -108,7 +128,6 @@ struct Renderer {
         const std::size_t lead = static_cast<std::size_t>(body.data() - written.data());
         out.resize(start + lead + body.size());
         out.erase(start, lead);
-        const bool heading = place == Place::Top && paragraph.heading > 0;
         if (place == Place::Top && !heading) return;
         if (out.find('\n', start) == std::string::npos && !heading) return;
         // Line breaks inside a cell or a heading: rewrite the body.
@@ -122,28 +141,57 @@ struct Renderer {
         append_lines(out, text, heading ? " " : "<br>");
     }
 
-    void inline_text(std::string& text, const tree::Inline& item, unsigned sets) {
+    // One inline written into text, escaped as the flow of its paragraph
+    // asks; last: nothing follows it in the paragraph.
+    void inline_text(std::string& text, const tree::Inline& item, escape::Flow& flow, bool last) {
         if (const auto* run = std::get_if<tree::Text>(&item)) {
-            escape::append_text(text, run->text, sets);
+            escape::append_text(text, run->text, flow, last);
         } else if (const auto* link = std::get_if<tree::Link>(&item)) {
             if (!is_web_or_mail(link->target) || is_blank(link->text)) {
-                escape::append_text(text, link->text, sets);
-                return;
+                escape::append_text(text, link->text, flow, last);
+            } else if (place == Place::HtmlCell) {
+                html_link(text, *link, flow);
+            } else {
+                markdown_link(text, *link, flow);
             }
-            text.push_back('[');
-            escape::append_text(text, link->text, sets | escape::Brackets);
-            text += "](";
-            if (is_mail_address(link->target)) text += "mailto:";
-            if (starts_with_ascii_case(link->target, "www.")) text += "http://";
-            escape::append_target(text, link->target);
-            text.push_back(')');
         } else {
             const auto note = std::get<tree::NoteRef>(item).note;
             if (!shared.options.notes || note >= shared.note_numbers.size()) return;
             text += "[^";
             text += std::to_string(shared.note_numbers[note]);
             text.push_back(']');
+            flow.markup();
+            if (place != Place::HtmlCell) shared.note_referenced[note] = true;
         }
+    }
+
+    // The scheme a stored web or mail target leaves out.
+    static std::string_view implied_scheme(std::string_view target) noexcept {
+        if (is_mail_address(target)) return "mailto:";
+        if (starts_with_ascii_case(target, "www.")) return "http://";
+        return {};
+    }
+
+    void markdown_link(std::string& text, const tree::Link& link, escape::Flow& flow) {
+        text.push_back('[');
+        escape::Flow inside{flow.sets | escape::Brackets, false, false, escape::Kind::Other};
+        escape::append_text(text, link.text, inside);
+        text += "](";
+        text += implied_scheme(link.target);
+        escape::append_target(text, link.target, flow.sets & escape::Pipe);
+        text.push_back(')');
+        flow.markup();
+    }
+
+    // Inside an HTML cell Markdown is not read: the link as an HTML anchor.
+    void html_link(std::string& text, const tree::Link& link, escape::Flow& flow) {
+        text += "<a href=\"";
+        text += implied_scheme(link.target);
+        escape::append_attribute(text, link.target);
+        text += "\">";
+        escape::append_text(text, link.text, flow);
+        text += "</a>";
+        flow.markup();
     }
 
     void operator()(const tree::Equation& equation) {
@@ -159,7 +207,7 @@ struct Renderer {
         out.push_back('$');
         std::string& text = shared.scratch;
         text.clear();
-        escape::append_text(text, script, text_sets());
+        escape::append_text(text, script, equation_sets());
         append_lines(out, text, " ");
         out.push_back('$');
     }
@@ -167,10 +215,15 @@ struct Renderer {
     void operator()(const tree::Image& image) {
         separate();
         out += "![";
-        escape::append_text(out, trim(image.caption), text_sets() | escape::Brackets);
+        const unsigned sets = text_sets(false) & ~escape::LineStarts;
+        escape::Flow caption{place == Place::HtmlCell ? sets : sets | escape::Brackets, false, false,
+                             escape::Kind::Other};
+        escape::append_text(out, trim(image.caption), caption);
         out += "](";
-        escape::append_target(out, shared.options.image_prefix);
-        escape::append_target(out, image.name);
+        std::string& target = shared.scratch;
+        target.assign(shared.options.image_prefix);
+        target += image.name;
+        escape::append_target(out, target, sets & escape::Pipe);
         out.push_back(')');
     }
 
@@ -336,17 +389,23 @@ void render_distinct(Renderer& renderer, const std::vector<std::vector<tree::Blo
 }
 
 // "[^n]: " and the note's blocks, later lines indented to stay in the note.
+// A note referenced only inside HTML cells, where a reader sees its mark as
+// plain text, is written as plain text too: a footnote definition nothing
+// refers to is dropped by readers.
 void render_notes(Renderer& renderer, const std::vector<tree::Note>& notes) {
     std::vector<std::size_t> order(notes.size());
     for (std::size_t k = 0; k < notes.size(); ++k) order[renderer.shared.note_numbers[k] - 1] = k;
     for (const std::size_t k : order) {
         const std::string text = render_blocks(notes[k].blocks, renderer.shared);
-        std::string definition = "[^" + std::to_string(renderer.shared.note_numbers[k]) + "]:";
+        const bool referenced = renderer.shared.note_referenced[k];
+        std::string definition = referenced ? "[^" : "\\[^";
+        definition += std::to_string(renderer.shared.note_numbers[k]);
+        definition += "]:";
         if (!text.empty()) definition.push_back(' ');
         std::size_t start = 0;
         for (std::size_t feed = text.find('\n'); feed != std::string::npos; feed = text.find('\n', start)) {
             definition.append(text, start, feed + 1 - start);
-            if (feed + 1 < text.size() && text[feed + 1] != '\n') definition += "    ";
+            if (referenced && feed + 1 < text.size() && text[feed + 1] != '\n') definition += "    ";
             start = feed + 1;
         }
         definition.append(text, start);
@@ -357,7 +416,7 @@ void render_notes(Renderer& renderer, const std::vector<tree::Note>& notes) {
 }  // namespace
 
 std::string render_tree(const tree::Document& document, const ConvertOptions& options) {
-    Shared shared{options, number_notes(document.notes), {}};
+    Shared shared{options, number_notes(document.notes), std::vector<bool>(document.notes.size(), false), {}};
     std::string out;
     Renderer renderer{out, shared, Place::Top, false};
     if (options.headers) render_distinct(renderer, document.headers);
