@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "marlune/faithful.hpp"
 #include "py_ref.hpp"
@@ -154,7 +155,8 @@ bool set_table_mode(const char* name, marlune::ConvertOptions* options) {
 
 // Options into the core's struct; CPython's own messages for wrong keywords
 // and types. source is positional-only, everything else keyword-only.
-bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune::ConvertOptions* options) {
+bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune::ConvertOptions* options,
+                    const char* format = "O|$spppz#p:parse") {
     static const char* keywords[] = {"", "tables", "notes", "headers", "collect_images", "image_prefix", "metadata",
                                      nullptr};
     const char* tables = "auto";
@@ -164,7 +166,7 @@ bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune
     const char* prefix = "";
     Py_ssize_t prefix_size = 0;
     int metadata = 1;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$spppz#p:parse", const_cast<char**>(keywords), source,
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), source,
                                      &tables, &notes, &headers, &collect_images, &prefix, &prefix_size,
                                      &metadata)) {
         return false;
@@ -323,6 +325,17 @@ PyObject* image_list(const std::vector<marlune::tree::BinaryItem>& images) {
     return list.release();
 }
 
+PyObject* text_list(const std::vector<std::string>& texts) {
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(texts.size())));
+    if (!list) return nullptr;
+    Py_ssize_t index = 0;
+    for (const std::string& text : texts) {
+        PyObject* item = document_text(text);
+        if (item == nullptr || PyList_SetItem(list.get(), index++, item) < 0) return nullptr;
+    }
+    return list.release();
+}
+
 PyObject* document_tuple(PyObject* module, const Conversion& conversion) {
     const marlune::ConvertedDocument& document = conversion.document;
     PyRef markdown(markdown_text(conversion));
@@ -377,6 +390,20 @@ PyObject* py_parse(PyObject* module, PyObject* args, PyObject* kwargs) {
         if (!bind_arguments(args, kwargs, &source_object, &options)) return nullptr;
         return convert_source(source_object, options, [module](const Conversion& conversion) {
             return document_tuple(module, conversion);
+        });
+    });
+}
+
+// The text pieces of the document's tree, for tests that check a rendering
+// of the Markdown against them; parse's options.
+PyObject* py_texts(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* source_object = nullptr;
+        marlune::ConvertOptions options;
+        if (!bind_arguments(args, kwargs, &source_object, &options, "O|$spppz#p:texts")) return nullptr;
+        options.collect_texts = true;
+        return convert_source(source_object, options, [](const Conversion& conversion) {
+            return text_list(conversion.document.texts);
         });
     });
 }
@@ -471,6 +498,11 @@ PyMethodDef module_functions[] = {
      "(name, media_type, data) tuples (empty unless collect_images). metadata=False leaves out the\n"
      "document's own properties, which are then not read. The interpreter lock is\n"
      "released while converting."},
+    {"texts", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_texts)), METH_VARARGS | METH_KEYWORDS,
+     "texts(source, /, *, tables='auto', notes=True, headers=False, collect_images=False, image_prefix='', "
+     "metadata=True)\n--\n\n"
+     "The text pieces the document's tree holds (paragraph texts cut at note marks, picture captions)\n"
+     "from the parts the options render: what a reader of the Markdown must see. For tests."},
     {nullptr, nullptr, 0, nullptr},
 };
 

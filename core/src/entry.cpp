@@ -4,6 +4,7 @@
 #include "hwpx/hwpx_tree.hpp"
 #include "hwp/hwp_tree.hpp"
 #include "faithful/render.hpp"
+#include "faithful/tree_text.hpp"
 #include "marlune/document.hpp"
 #include "marlune/faithful.hpp"
 
@@ -16,6 +17,7 @@ namespace {
 ConvertedDocument finish(tree::Document document, const ConvertOptions& options) {
     ConvertedDocument converted;
     converted.markdown = render_tree(document, options);
+    if (options.collect_texts) converted.texts = tree_texts(document, options);
     converted.metadata = std::move(document.metadata);
     converted.images = std::move(document.images);
     return converted;

@@ -27,3 +27,18 @@ def parse(
     (markdown, metadata, images): metadata with times as integer microseconds
     since the epoch, images as (name, media_type, data) tuples (empty unless
     collect_images). The interpreter lock is released while converting."""
+
+def texts(
+    source: str | os.PathLike[str] | os.PathLike[bytes] | bytes | bytearray | memoryview,
+    /,
+    *,
+    tables: Literal["auto", "html", "pipe"] = "auto",
+    notes: bool = True,
+    headers: bool = False,
+    collect_images: bool = False,
+    image_prefix: str = "",
+    metadata: bool = True,
+) -> list[str]:
+    """The text pieces the document's tree holds (paragraph texts cut at note
+    marks, picture captions) from the parts the options render: what a reader
+    of the Markdown must see. For tests."""

@@ -27,12 +27,15 @@ struct ConvertOptions {
     // stream, content.hpf's metadata); off, they are not read at all.
     // format, version and sections are always given.
     bool metadata = true;
+    // The text pieces the tree holds, for checking the Markdown against them.
+    bool collect_texts = false;
 };
 
 struct ConvertedDocument {
     std::string markdown;
     tree::Metadata metadata;
     std::vector<tree::BinaryItem> images;  // empty unless collect_images
+    std::vector<std::string> texts;        // empty unless collect_texts
 };
 
 // The document at path (bytes of the file name, used as given).
