@@ -63,7 +63,7 @@ def test_text_box_two_groups_deep():
     ("책갈피;2;0;0;", "앞 누리집 뒤"),
     ("C\\:\\\\문서\\\\a.hwp;3;0;0;", "앞 누리집 뒤"),
     ("https\\://rebro.kr/160|https\\://rebro.kr/160;1;0;0;", "앞 [누리집](https://rebro.kr/160) 뒤"),
-    ("https\\://a.kr/x\\|y|https\\://a.kr;1;0;0;", "앞 [누리집](https://a.kr/x%7Cy) 뒤"),
+    ("https\\://a.kr/x\\|y|https\\://a.kr;1;0;0;", "앞 [누리집](https://a.kr/x|y) 뒤"),
 ], ids=["web", "escaped-semicolon", "mail", "bare-mail", "www", "bookmark", "file", "address-twice",
         "escaped-bar"])
 def test_hyperlinks(command, expected):

@@ -162,7 +162,7 @@ def test_link_destinations(stored, destination):
 
 def test_links_in_cells():
     def linked_cell(row: int, col: int):
-        text = hf.para(hf.linked("a*b", "", ""), level=2) + hf.hyperlink_header("http\\://a.kr/x|y;1;0;0;", 3)
+        text = hf.para(hf.linked("a*b", "", ""), level=2) + hf.hyperlink_header("http\\://a.kr/x\\|y;1;0;0;", 3)
         return (row, col, 1, 1, [text])
     document = hf.hwp_document([hf.para(hf.with_control("", 11, "tbl ")) + hf.grid_table([linked_cell(0, 0)], 1, 1)
                                 + hf.para(hf.with_control("", 11, "tbl "))
