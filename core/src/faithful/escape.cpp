@@ -161,8 +161,8 @@ std::size_t skip_plain_words(std::string_view text, std::size_t k, unsigned sets
 
 // A line holding only these could be a thematic break, a setext underline
 // or a table's delimiter row.
-bool is_rule_line(std::string_view line) noexcept {
-    return line.find_first_not_of("-_*=:| \t") == std::string_view::npos;
+bool is_rule_character(char c) noexcept {
+    return c == '-' || c == '_' || c == '*' || c == '=' || c == ':' || c == '|' || is_blank_byte(c);
 }
 
 // One piece of text being escaped: what is copied, what is judged.
@@ -272,41 +272,60 @@ struct Escaper {
         return end;
     }
 
+    // Whether the line from q (to its end, or the text's end) holds only
+    // characters of a rule line; stops at the first other one.
+    bool rule_line_from(std::size_t q) const noexcept {
+        for (std::size_t j = q; j < text.size() && !is_line_end(text[j]); ++j) {
+            if (!is_rule_character(text[j])) return false;
+        }
+        return true;
+    }
+
+    // Whether "[" at q could open a definition: its label closes with "]:"
+    // on this line, or runs past what is known of it.
+    bool definition_from(std::size_t q) const noexcept {
+        for (std::size_t j = q + 1; j < text.size() && !is_line_end(text[j]); ++j) {
+            if (text[j] != ']') continue;
+            if (j + 1 < text.size()) return text[j + 1] == ':';
+            return !last;
+        }
+        return true;
+    }
+
     // Where a block marker stands at the line's first non-blank character
     // q: the position to escape, or npos. The text's end counts as the
     // line's end (what follows is unknown).
     std::size_t block_marker(std::size_t q) const noexcept {
-        const std::size_t feed = text.find_first_of("\n\r", q);
-        const std::string_view line = text.substr(q, feed == std::string_view::npos ? feed : feed - q);
-        const auto ends_marker = [&](std::size_t j) { return j >= line.size() || is_blank_byte(line[j]); };
-        const auto count = [&](char c) { return std::min(line.find_first_not_of(c), line.size()); };
-        const bool line_cut = feed == std::string_view::npos && !last;  // the line goes on past the text
-        switch (line[0]) {
-            case '>': return q;  // block quote
-            case '[': {          // a link reference or note definition: "[label]:"
-                const std::size_t close = line.find(']');
-                if (close == std::string_view::npos) return q;
-                return close + 1 < line.size() ? (line[close + 1] == ':' ? q : std::string_view::npos)
-                                               : (line_cut ? q : std::string_view::npos);
-            }
-            case '#': return count('#') <= 6 && ends_marker(count('#')) ? q : std::string_view::npos;
-            case '+': return ends_marker(1) ? q : std::string_view::npos;
+        constexpr std::size_t none = std::string_view::npos;
+        const auto ends_marker = [&](std::size_t j) {
+            return j >= text.size() || is_blank_byte(text[j]) || is_line_end(text[j]);
+        };
+        const auto count = [&](char c) {
+            std::size_t j = q;
+            while (j < text.size() && text[j] == c) ++j;
+            return j - q;
+        };
+        switch (text[q]) {
+            case '>': return q;                                       // block quote
+            case '[': return definition_from(q) ? q : none;           // link reference or note definition
+            case '#': return count('#') <= 6 && ends_marker(q + count('#')) ? q : none;
+            case '+': return ends_marker(q + 1) ? q : none;           // list item
             case '-':
             case '*':
-                if (ends_marker(1)) return q;  // list item
+                if (ends_marker(q + 1)) return q;  // list item
                 [[fallthrough]];
             case '_':
             case '=':
             case ':':
-            case '|': return is_rule_line(line) ? q : std::string_view::npos;
-            case '~': return count('~') >= 3 ? q : std::string_view::npos;  // code fence
+            case '|': return rule_line_from(q) ? q : none;
+            case '~': return count('~') >= 3 ? q : none;  // code fence
             default: break;
         }
-        std::size_t digits = 0;
-        while (digits < line.size() && digits < 10 && is_ascii_digit(line[digits])) ++digits;
-        if (digits == 0 || digits > 9 || digits >= line.size()) return std::string_view::npos;
-        const bool ordered_item = (line[digits] == '.' || line[digits] == ')') && ends_marker(digits + 1);
-        return ordered_item ? q + digits : std::string_view::npos;
+        std::size_t end = q;
+        while (end < text.size() && end - q < 10 && is_ascii_digit(text[end])) ++end;
+        if (end == q || end - q > 9 || end >= text.size()) return none;
+        const bool ordered_item = (text[end] == '.' || text[end] == ')') && ends_marker(end + 1);
+        return ordered_item ? end : none;
     }
 
     // A line starting at p: a block marker on it escaped; after a blank
@@ -392,14 +411,14 @@ struct Escaper {
         return k + 1;
     }
 
-    // The flow as the text leaves it.
+    // The flow as the text leaves it: read back from its end over blanks
+    // only, so the text is not scanned again.
     void finish() {
         if (text.empty()) return;
         flow.before = kind_of(code_point_before(text, text.size()));
-        const std::size_t feed = text.find_last_of("\n\r");
-        const std::string_view tail = feed == std::string_view::npos ? text : text.substr(feed + 1);
-        const bool tail_blank = tail.find_first_not_of(" \t") == std::string_view::npos;
-        flow.line_start = tail_blank && (feed != std::string_view::npos || flow.line_start);
+        std::size_t j = text.size();
+        while (j > 0 && is_blank_byte(text[j - 1])) --j;
+        if (j > 0) flow.line_start = is_line_end(text[j - 1]);
     }
 };
 
