@@ -89,10 +89,42 @@ std::vector<LayoutCase> layout_cases() {
                      "|tall|a|\n|---|---|\n||b|"});
     cases.push_back({"forced HTML", table(1, 2, {cell(0, 0, "a"), cell(0, 1, "b")}), TableMode::Html,
                      "<table>\n<tr><td>a</td><td>b</td></tr>\n</table>"});
-    cases.push_back({"uncaptioned picture alone is layout",
+    cases.push_back({"uncaptioned picture keeps its row and column",
                      table(2, 2, {holding(0, 0, tree::Block{tree::Image{"", "BIN0001.png"}}), cell(0, 1, ""),
                                   cell(1, 0, "a"), cell(1, 1, "b")}),
-                     TableMode::Auto, "|a|b|\n|---|---|"});
+                     TableMode::Auto, "|![](BIN0001.png)||\n|---|---|\n|a|b|"});
+    cases.push_back({"row of screenshots under a header row stays",
+                     table(2, 2, {cell(0, 0, "structure"), cell(0, 1, "data"),
+                                  holding(1, 0, tree::Block{tree::Image{"", "BIN0001.png"}}),
+                                  holding(1, 1, tree::Block{tree::Image{"", "BIN0002.png"}})}),
+                     TableMode::Auto, "|structure|data|\n|---|---|\n|![](BIN0001.png)|![](BIN0002.png)|"});
+    cases.push_back({"column of pictures in HTML cells as img",
+                     table(2, 2, {cell(0, 0, "a"), holding(0, 1, tree::Block{tree::Image{"지도 \"1\"", "B&1.png"}}),
+                                  cell(1, 0, "b"), holding(1, 1, tree::Block{tree::Image{"", "BIN0002.png"}})}),
+                     TableMode::Html,
+                     "<table>\n<tr><td>a</td><td><img src=\"B&amp;1.png\" alt=\"지도 &quot;1&quot;\"></td></tr>\n"
+                     "<tr><td>b</td><td><img src=\"BIN0002.png\" alt=\"\"></td></tr>\n</table>"});
+    cases.push_back({"picture merged across columns makes HTML in auto mode",
+                     table(2, 3, {[] {
+                                      tree::Cell wide{0, 0, 1, 2, {}};
+                                      wide.blocks.push_back(tree::Block{tree::Image{"", "BIN0001.png"}});
+                                      return wide;
+                                  }(),
+                                  cell(0, 2, "x"), cell(1, 0, "a"), cell(1, 1, "b"), cell(1, 2, "c")}),
+                     TableMode::Auto,
+                     "<table>\n<tr><td colspan=\"2\"><img src=\"BIN0001.png\" alt=\"\"></td><td>x</td></tr>\n"
+                     "<tr><td>a</td><td>b</td><td>c</td></tr>\n</table>"});
+    cases.push_back({"equation alone keeps its column",
+                     table(1, 3, {cell(0, 0, "a"), holding(0, 1, tree::Block{tree::Equation{"x^2"}}),
+                                  cell(0, 2, "")}),
+                     TableMode::Auto, "|a|$x^2$|\n|---|---|"});
+    cases.push_back({"linked picture names its file; caption on one line",
+                     table(1, 2, {cell(0, 0, "a"),
+                                  holding(0, 1, tree::Block{tree::Image{"사진\n설명", "", "C:\\사진\\a b.png"}})}),
+                     TableMode::Pipe, "|a|![사진 설명](C:\\사진\\a%20b.png)|\n|---|---|"});
+    cases.push_back({"picture without data or link leaves its caption",
+                     table(1, 2, {cell(0, 0, "a"), holding(0, 1, tree::Block{tree::Image{"그림 1", ""}})}),
+                     TableMode::Pipe, "|a|그림 1|\n|---|---|"});
     cases.push_back({"frame holding only a picture keeps it",
                      table(1, 1, {holding(0, 0, tree::Block{tree::Image{"", "BIN0001.png"}})}), TableMode::Auto,
                      "![](BIN0001.png)"});

@@ -312,7 +312,10 @@ def test_failure_of_a_file_name_that_is_not_utf8_is_reported(tmp_path, bad_signa
 # A paragraph, a table and a captioned picture: the two conversions differ here.
 MIXED_SECTION = (hf.para("본문") + hf.para(hf.para_text(hf.ctrl_char(11, "tbl "), hf.PARA_END))
                  + hf.table([["a", "b"], ["c", "d"]])
-                 + hf.para(hf.para_text(hf.ctrl_char(11, "gso "), hf.PARA_END)) + hf.picture(caption=["그림"]))
+                 + hf.para(hf.para_text(hf.ctrl_char(11, "gso "), hf.PARA_END)) + hf.picture(caption=["그림"], item=1))
+# Its picture's binary item, for hwp_document's extra_streams.
+MIXED_STREAMS = {"DocInfo": hf.doc_info([hf.bin_data_record(1, "png")]),
+                 **hf.bin_data_item(1, "png", b"\x89PNG\r\n\x1a\n")}
 
 
 @pytest.mark.parametrize("flags, options", [
@@ -323,21 +326,21 @@ MIXED_SECTION = (hf.para("본문") + hf.para(hf.para_text(hf.ctrl_char(11, "tbl 
     pytest.param(["--headers", "--tables", "auto"], {"headers": True}, id="headers"),
 ])
 def test_options_reach_the_faithful_conversion(tmp_path, flags, options):
-    hf.write_document(tmp_path / "m.hwp", [MIXED_SECTION])
+    hf.write_document(tmp_path / "m.hwp", [MIXED_SECTION], extra_streams=MIXED_STREAMS)
     proc = run(["m.hwp", *flags], cwd=tmp_path)
     assert (proc.returncode, proc.stderr) == (0, b"")
     assert proc.stdout.decode() == marlune.convert(tmp_path / "m.hwp", **options) + "\n"
 
 
 def test_exact_writes_hwp_to_markdown(tmp_path):
-    hf.write_document(tmp_path / "m.hwp", [MIXED_SECTION])
+    hf.write_document(tmp_path / "m.hwp", [MIXED_SECTION], extra_streams=MIXED_STREAMS)
     exact = run(["m.hwp", "--exact"], cwd=tmp_path).stdout.decode()
     assert exact == hwp_to_markdown(str(tmp_path / "m.hwp")) + "\n"
     assert exact != run(["m.hwp"], cwd=tmp_path).stdout.decode()
 
 
 def test_front_matter_comes_before_the_markdown(tmp_path):
-    hf.write_document(tmp_path / "m.hwp", [MIXED_SECTION, hf.para("둘")])
+    hf.write_document(tmp_path / "m.hwp", [MIXED_SECTION, hf.para("둘")], extra_streams=MIXED_STREAMS)
     proc = run(["m.hwp", "--front-matter"], cwd=tmp_path)
     header = '---\nsections: 2\nversion: "5.0.3.0"\nformat: "hwp"\n---\n\n'
     assert proc.stdout.decode() == header + marlune.convert(tmp_path / "m.hwp") + "\n"
@@ -364,7 +367,7 @@ def test_front_matter_values_are_safe_yaml(value, text):
 ])
 def test_images_go_under_a_folder_per_document(tmp_path, outdir, link):
     (tmp_path / "tree" / "sub").mkdir(parents=True)
-    hf.write_document(tmp_path / "tree" / "sub" / "내 문서.hwp", [MIXED_SECTION])
+    hf.write_document(tmp_path / "tree" / "sub" / "내 문서.hwp", [MIXED_SECTION], extra_streams=MIXED_STREAMS)
     args = ["tree", "-o", "out"] if outdir else [str(Path("tree", "sub", "내 문서.hwp"))]
     proc = run([*args, "--images", "img"], cwd=tmp_path)
     assert (proc.returncode, proc.stderr) == (0, b"")

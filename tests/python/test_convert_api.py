@@ -22,13 +22,14 @@ import hwpfixture as hf
 import marlune
 from marlune import _api, _convert
 
-# Paragraphs, a table and a captioned picture whose binary item is unknown.
+# Paragraphs, a table and a captioned picture with its binary item.
 RICH = hf.hwp_document([
     hf.para("첫 문단 <개정 2015.12.31.>")
     + hf.para(hf.para_text(hf.ctrl_char(11, "tbl "), hf.PARA_END)) + hf.table([["a", "b"], ["c|d", "e"]])
-    + hf.para(hf.para_text(hf.ctrl_char(11, "gso "), hf.PARA_END)) + hf.picture(caption=["그림 1"]),
+    + hf.para(hf.para_text(hf.ctrl_char(11, "gso "), hf.PARA_END)) + hf.picture(caption=["그림 1"], item=1),
     hf.para("둘째 구역"),
-])
+], extra_streams={"DocInfo": hf.doc_info([hf.bin_data_record(1, "png")]),
+                  **hf.bin_data_item(1, "png", b"\x89PNG\r\n\x1a\n")})
 
 
 class BytesPath:

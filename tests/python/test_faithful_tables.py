@@ -63,7 +63,7 @@ CASES = [
     pytest.param(table([(0, 0, 1, 1, [hf.para(hf.with_control("", 11, "gso "), 2) + hf.picture(3, ["지도"])]),
                         (0, 1, 1, 1, [hf.para(hf.with_control("", 11, "gso "), 2) + hf.text_box(["상자"], 3)])],
                        1, 2), {},
-                 "|![지도]()|상자|\n|---|---|", id="picture-and-text-box-in-cells"),
+                 "|지도|상자|\n|---|---|", id="picture-without-item-and-text-box-in-cells"),
 ]
 
 

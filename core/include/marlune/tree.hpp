@@ -70,10 +70,13 @@ struct Equation {
 };
 
 // A picture: its caption (possibly empty) and the name of its binary item
-// as stored ("BIN0001.jpg"), empty when the item is unknown.
+// as stored ("BIN0001.jpg"), empty when the item is unknown or the picture
+// is linked to a file outside the document; then linked_path holds that
+// file's path as the document names it ("C:\\사진\\a.png"), if any.
 struct Image {
     std::string caption;
     std::string name;
+    std::string linked_path;
 };
 
 struct Block {

@@ -490,4 +490,21 @@ void append_attribute(std::string& out, std::string_view value) {
     out.append(value.substr(plain));
 }
 
+void append_attribute_text(std::string& out, std::string_view text) {
+    std::size_t plain = 0;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        std::string_view escaped;
+        switch (text[k]) {
+            case '&': escaped = "&amp;"; break;
+            case '<': escaped = "&lt;"; break;
+            case '"': escaped = "&quot;"; break;
+            default: continue;
+        }
+        out.append(text.substr(plain, k - plain));
+        out.append(escaped);
+        plain = k + 1;
+    }
+    out.append(text.substr(plain));
+}
+
 }  // namespace marlune::escape

@@ -60,4 +60,8 @@ void append_target(std::string& out, std::string_view target, unsigned sets = 0)
 // control characters percent-encoded, '&' and '"' as references.
 void append_attribute(std::string& out, std::string_view value);
 
+// Appends text (a picture's description) as an HTML attribute value in
+// double quotes: "&", "<" and '"' as character references.
+void append_attribute_text(std::string& out, std::string_view text);
+
 }  // namespace marlune::escape

@@ -212,17 +212,43 @@ struct Renderer {
         out.push_back('$');
     }
 
+    // A stored picture links to its item (under the image folder), a linked
+    // one to the file the document names; in an HTML cell as <img>, which
+    // an HTML block shows where Markdown inside it would stay literal. A
+    // picture with neither leaves its caption as text.
     void operator()(const tree::Image& image) {
+        // A caption stays on one line: a line feed would end a pipe row or,
+        // doubled, an HTML block.
+        std::string caption(trim(image.caption));
+        std::ranges::replace(caption, '\n', ' ');
+        if (image.name.empty() && image.linked_path.empty()) {
+            if (caption.empty()) return;
+            separate();
+            escape::Flow flow{text_sets(false)};
+            escape::append_text(out, caption, flow, true);
+            return;
+        }
         separate();
+        std::string& target = shared.scratch;
+        if (image.name.empty()) {
+            target.assign(image.linked_path);
+        } else {
+            target.assign(shared.options.image_prefix);
+            target += image.name;
+        }
+        if (place == Place::HtmlCell) {
+            out += "<img src=\"";
+            escape::append_attribute(out, target);
+            out += "\" alt=\"";
+            escape::append_attribute_text(out, caption);
+            out += "\">";
+            return;
+        }
         out += "![";
         const unsigned sets = text_sets(false) & ~escape::LineStarts;
-        escape::Flow caption{place == Place::HtmlCell ? sets : sets | escape::Brackets, false, false,
-                             escape::Kind::Other};
-        escape::append_text(out, trim(image.caption), caption);
+        escape::Flow flow{sets | escape::Brackets, false, false, escape::Kind::Other};
+        escape::append_text(out, caption, flow);
         out += "](";
-        std::string& target = shared.scratch;
-        target.assign(shared.options.image_prefix);
-        target += image.name;
         escape::append_target(out, target, sets & escape::Pipe);
         out.push_back(')');
     }

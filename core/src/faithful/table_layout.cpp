@@ -19,23 +19,15 @@ bool inline_has_content(const tree::Inline& item) {
     return true;  // a note reference
 }
 
+// A picture counts whatever it shows: a row of screenshots is the table's
+// data, not its layout.
 bool block_has_content(const tree::Block& block) {
     if (const auto* paragraph = std::get_if<tree::Paragraph>(&block.node)) {
         return has_content(*paragraph);
     }
     if (const auto* table = std::get_if<tree::Table>(&block.node)) return has_content(*table);
     if (const auto* equation = std::get_if<tree::Equation>(&block.node)) return !is_blank(equation->script);
-    return !is_blank(std::get<tree::Image>(block.node).caption);
-}
-
-bool holds_picture(std::span<const tree::Block> blocks) {
-    return std::ranges::any_of(blocks, [](const tree::Block& block) {
-        const auto* table = std::get_if<tree::Table>(&block.node);
-        if (table != nullptr) {
-            return std::ranges::any_of(table->cells, [](const tree::Cell& cell) { return holds_picture(cell.blocks); });
-        }
-        return std::holds_alternative<tree::Image>(block.node);
-    });
+    return true;  // a picture
 }
 
 // The sorted distinct start coordinates of the cells with content.
@@ -181,12 +173,6 @@ std::vector<Part> lay_out(const tree::Table& table) {
     }
     std::vector<Part> parts;
     split(normalise(cells), parts);
-    if (parts.empty()) {
-        // A frame holding only pictures without captions keeps them.
-        for (const tree::Cell& cell : table.cells) {
-            if (holds_picture(cell.blocks)) parts.emplace_back(&cell);
-        }
-    }
     return parts;
 }
 

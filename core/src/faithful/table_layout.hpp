@@ -41,8 +41,8 @@ using Part = std::variant<const tree::Cell*, Grid>;
 bool tiles_grid(const tree::Table& table);
 
 // Content is text other than white space, a note reference, an equation, a
-// captioned picture or a table with content; an uncaptioned picture alone
-// is layout.
+// picture (with or without a caption) or a table with content: a cell holding
+// any of them is never empty, and only empty cells leave a row or column out.
 bool has_content(std::span<const tree::Block> blocks);
 bool has_content(const tree::Table& table);
 bool has_content(const tree::Paragraph& paragraph);
@@ -52,8 +52,7 @@ bool has_content(const tree::Paragraph& paragraph);
 // a crafted one would otherwise make the output grow with rows x columns.
 inline constexpr std::uint64_t MAX_GRID_SLOTS = std::uint64_t{1} << 20;
 
-// The table's parts after normalisation and unwrapping; a table without
-// content but with pictures gives the cells that hold them.
+// The table's parts after normalisation and unwrapping.
 std::vector<Part> lay_out(const tree::Table& table);
 
 // True when some non-empty cell of the grid spans more than one slot.
