@@ -216,21 +216,21 @@ TEST(Escape, EscapesOnlyWhatEachPlaceMisreads) {
         {"a\rb\r\nc", escape::Html, "a\nb\nc"},
         {"a|b", kCell, "a\\|b"},
         {"[c] <b>", kCell | escape::Brackets, "\\[c\\] \\<b>"},
-        {"<b> &amp; &b=1 &#1", kCell, "\\<b> \\&amp; &b=1 &#1"},
-        {"a*b _c_ d_e ~f~ `g`", kCell, "a\\*b \\_c\\_ d_e \\~f\\~ \\`g\\`"},
+        {"<b> &amp; &b=1 &#1 </b>", kCell, "\\<b> \\&amp; &b=1 &#1 <\\/b>"},
+        {"a*b _c_ d_e ~f~ `g` x*. *y", kCell, "a\\*b \\_c_ d_e \\~f~ \\`g\\` x*. \\*y"},
         {"- a\r1. b\n  # c\n\n   > d", kBody, "\\- a\n1\\. b\n  \\# c\n\n\\> d"},
         // Marks at and across the eight-byte words passed over at once.
         {"한글 문서의 표|한 칸|<b>", kCell, "한글 문서의 표\\|한 칸\\|\\<b>"},
         {"1234567|89abcdef|", kCell, "1234567\\|89abcdef\\|"},
         {"12345678<i>", escape::Html, "12345678&lt;i>"},
-        {"1234567*89abcdef_", kCell, "1234567\\*89abcdef\\_"},
+        {"1234567*89abcdef`", kCell, "1234567\\*89abcdef\\`"},
         {"1234567\n- abcdef\n- x", kBody, "1234567\n\\- abcdef\n\\- x"},
         // ... and the sixteen-byte blocks before them.
         {"0123456789abcde|0123456789abcdef0123456789abcde|", kCell,
          "0123456789abcde\\|0123456789abcdef0123456789abcde\\|"},
         {"0123456789abcdef<b>0123456789abcdef01234567[x]&#1", kCell | escape::Brackets,
          "0123456789abcdef\\<b>0123456789abcdef01234567\\[x\\]&#1"},
-        {"0123456789abcdef0123456789abcde~", kCell, "0123456789abcdef0123456789abcde\\~"},
+        {"0123456789abcdef0123456789abcde`", kCell, "0123456789abcdef0123456789abcde\\`"},
     };
     for (const Case& item : cases) {
         std::string out;
@@ -255,7 +255,8 @@ TEST(Escape, PiecesOfOneParagraphShareTheirNeighbours) {
         {{"x\n", "- y"}, "x\n\\- y"},
         {{"x\n", "  - y"}, "x\n  \\- y"},
         {{"x\n\n", "    y"}, "x\n\ny"},
-        {{"변수_", "이름"}, "변수\\_이름"},
+        {{"변수_", "이름"}, "변수_이름"},
+        {{"(_", "이름"}, "(\\_이름"},
     };
     for (const Case& item : cases) {
         std::string out;

@@ -58,7 +58,8 @@ bool is_word(char32_t c) noexcept {
 
 Kind kind_of(char32_t c) noexcept {
     if (is_space(c)) return Kind::Space;
-    return is_word(c) ? Kind::Word : Kind::Other;
+    if (is_word(c)) return Kind::Word;
+    return c < 0x80 && is_ascii_punctuation(static_cast<char>(c)) ? Kind::Punct : Kind::Other;
 }
 
 // The code point whose UTF-8 sequence starts at text[k]; U+FFFD when the
@@ -210,15 +211,18 @@ struct Escaper {
         return j;
     }
 
-    // "*", "~" and "_" runs open or close emphasis or strike-through unless
-    // white space stands on both sides; "_" also not between two letters.
+    // Emphasis and strike-through need a run that opens them: a run of "*"
+    // or "~" is left-flanking (not before white space, nor before
+    // punctuation after a letter); a run of "_" also does not follow a
+    // letter. Only such runs are escaped: with no opener left, a run that
+    // could only close stays as it is.
     std::size_t emphasis_run(std::size_t k) {
         const std::size_t end = run_end(k);
         const Kind before = kind_before(k);
         const Kind after = kind_at(end);
-        const bool inert = (before == Kind::Space && after == Kind::Space) ||
-                           (text[k] == '_' && before == Kind::Word && after == Kind::Word);
-        if (!inert) {
+        const bool left_flanking = after != Kind::Space && !(after == Kind::Punct && before == Kind::Word);
+        const bool opens = left_flanking && !(text[k] == '_' && before == Kind::Word);
+        if (opens) {
             for (std::size_t i = k; i < end; ++i) backslash(i);
         }
         return end;
@@ -238,6 +242,18 @@ struct Escaper {
         if (k + 1 >= text.size()) return !last;
         const char next = text[k + 1];
         return is_ascii_letter(next) || next == '/' || next == '?' || next == '!';
+    }
+
+    // Before a letter (or where unknown) the "<" takes the backslash;
+    // before "/", "!" or "?" the character after it does: a backslash just
+    // after a bare URL would be taken into the URL by GFM's autolinks.
+    std::size_t angle_bracket(std::size_t k) {
+        if (k + 1 < text.size() && !is_ascii_letter(text[k + 1])) {
+            backslash(k + 1);
+            return k + 2;
+        }
+        backslash(k);
+        return k + 1;
     }
 
     // "[" opens a note reference ("[^1]", "^[...]"); a link needs a "]"
@@ -392,7 +408,7 @@ struct Escaper {
                 if ((sets & Html) != 0) {
                     replace(k, "&lt;");
                 } else if (markdown) {
-                    backslash(k);
+                    return angle_bracket(k);
                 }
                 break;
             case '&':

@@ -1,6 +1,6 @@
 // Escaping for the places the faithful renderer writes text. In Markdown
 // only what a CommonMark reader would take for markup at that position gets
-// a backslash: emphasis and strike runs that could open or close, brackets
+// a backslash: emphasis and strike runs that could open, brackets
 // that could make a link, "<" and "&" that could start a tag or a character
 // reference, block markers at the start of a line. HTML text (HTML table
 // cells) gets character references where an HTML reader would see markup.
@@ -23,10 +23,11 @@ enum Set : unsigned {
 };
 
 // What a character is to CommonMark's flanking rules, as far as the
-// escaping needs to know: Space (white space, or a line's start or end) and
-// Word (a letter or digit) are only said when sure; Other covers
-// punctuation, symbols and anything unsure, and makes a mark escaped.
-enum class Kind : std::uint8_t { Space, Word, Other };
+// escaping needs to know: Space (white space, or a line's start or end),
+// Word (a letter or digit) and Punct (ASCII punctuation) are only said when
+// sure; Other covers symbols, other punctuation and anything unsure, and
+// makes a mark escaped.
+enum class Kind : std::uint8_t { Space, Word, Punct, Other };
 
 // The state one paragraph's pieces hand on to the next: each piece of text
 // is escaped knowing what was written before it.
