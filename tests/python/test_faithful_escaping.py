@@ -1,7 +1,8 @@
 """Escaping in the faithful Markdown: a backslash only where a CommonMark
 reader would otherwise take a character for markup where it stands, and the
-text of every document reads back unchanged through a CommonMark parser
-(markdown-it, with GFM tables, strike-through and footnotes)."""
+text of every document reads back unchanged through two CommonMark parsers:
+markdown-it (with GFM tables, strike-through and footnotes) and GitHub's
+cmark-gfm (with its autolinks, which take raw text)."""
 
 from __future__ import annotations
 
@@ -10,7 +11,9 @@ from html.parser import HTMLParser
 from pathlib import Path
 from urllib.parse import unquote
 
+import cmarkgfm
 import pytest
+from cmarkgfm.cmark import Options
 from markdown_it import MarkdownIt
 from mdit_py_plugins.footnote import footnote_plugin
 
@@ -19,7 +22,12 @@ import hwpxfixture as xf
 import marlune
 from marlune import _convert
 
-READER = MarkdownIt("commonmark").enable(["table", "strikethrough"]).use(footnote_plugin)
+MARKDOWN_IT = MarkdownIt("commonmark").enable(["table", "strikethrough"]).use(footnote_plugin)
+READERS = {
+    "markdown-it": MARKDOWN_IT.render,
+    "cmark-gfm": lambda markdown: cmarkgfm.github_flavored_markdown_to_html(
+        markdown, options=Options.CMARK_OPT_UNSAFE | Options.CMARK_OPT_FOOTNOTES),
+}
 SHARED = Path(__file__).resolve().parents[2].parent / "shared"
 WHITE_SPACE = re.compile(r"\s+")
 
@@ -40,19 +48,23 @@ class _VisibleText(HTMLParser):
             self.parts.append(dict(attrs).get("alt") or "")
 
 
-def visible(markdown: str) -> str:
-    """What a reader sees of the Markdown, white space left out (Markdown
-    and HTML both fold it)."""
+def visible(html: str) -> str:
+    """What a reader sees of the HTML, white space left out (Markdown and
+    HTML both fold it)."""
     parser = _VisibleText()
-    parser.feed(READER.render(markdown))
+    parser.feed(html)
     parser.close()
     return WHITE_SPACE.sub("", "".join(parser.parts))
 
 
 def lost_pieces(markdown: str, pieces: list[str]) -> list[str]:
-    shown = visible(markdown)
-    wanted = (WHITE_SPACE.sub("", piece) for piece in pieces)
-    return [piece for piece in wanted if piece and piece not in shown]
+    """The pieces of text some reader does not show, named by the reader."""
+    wanted = [piece for piece in (WHITE_SPACE.sub("", piece) for piece in pieces) if piece]
+    lost = []
+    for name, render in READERS.items():
+        shown = visible(render(markdown))
+        lost += [f"{name}: {piece}" for piece in wanted if piece not in shown]
+    return lost
 
 
 def hwp_paragraph(text: str) -> bytes:
@@ -70,14 +82,16 @@ def hwpx_paragraph(text: str) -> bytes:
 
 # Body text: text in, Markdown out.
 BODY = [
-    pytest.param("1 < 2, <b> </i> <!-- <?x <한글>", "1 < 2, \\<b> \\</i> \\<!-- \\<?x <한글>", id="angle-before-tag"),
+    pytest.param("1 < 2, <b> </i> <!-- <?x <한글>", "1 < 2, \\<b> <\\/i> <\\!-- <\\?x <한글>", id="angle-before-tag"),
+    pytest.param('<script src="https://a.kr/x.js"></script>', '\\<script src="https://a.kr/x.js"><\\/script>',
+                 id="closing-tag-after-bare-url"),
     pytest.param("A & B, ?a=1&b=2, &amp; &#38; &#x26;", "A & B, ?a=1&b=2, \\&amp; \\&#38; \\&#x26;",
                  id="ampersand-before-reference"),
-    pytest.param("2*3 = 6, a * b, **굵게**", "2\\*3 = 6, a * b, \\*\\*굵게\\*\\*", id="star-runs-by-flanking"),
-    pytest.param("snake_case__name, _앞 뒤_, a _ b, 변수_이름", "snake_case__name, \\_앞 뒤\\_, a _ b, 변수_이름",
-                 id="underscore-inside-words-stays"),
-    pytest.param("1~3월, ~~취소~~, a ~ b", "1\\~3월, \\~\\~취소\\~\\~, a ~ b", id="tilde-runs"),
-    pytest.param("`code` \\ \\* C:\\dir\\a", "\\`code\\` \\\\ \\\\\\* C:\\dir\\a", id="backtick-and-backslash"),
+    pytest.param("2*3 = 6, a * b, **굵게**", "2\\*3 = 6, a * b, \\*\\*굵게**", id="star-runs-that-open"),
+    pytest.param("snake_case__name, _앞 뒤_, a _ b, 변수_이름", "snake_case__name, \\_앞 뒤_, a _ b, 변수_이름",
+                 id="underscore-after-letters-stays"),
+    pytest.param("1~3월, ~~취소~~, a ~ b", "1\\~3월, \\~\\~취소~~, a ~ b", id="tilde-runs"),
+    pytest.param("`code` \\ \\* C:\\dir\\a", "\\`code\\` \\\\ \\\\* C:\\dir\\a", id="backtick-and-backslash"),
     pytest.param("[별표 1] 서식, [링크](http://a.kr), 각주[^1], ^[인라인]",
                  "[별표 1] 서식, [링크\\](http://a.kr), 각주\\[^1], ^\\[인라인]", id="brackets-that-would-link"),
     pytest.param("[각주]: 정의", "\\[각주]: 정의", id="reference-definition"),
@@ -125,7 +139,7 @@ def cells_table(texts: list[str]) -> bytes:
 
 
 @pytest.mark.parametrize("tables, texts, expected", [
-    pytest.param("pipe", ["a|b", "끝\\", "- 항목", "*강조*"], "|a\\|b|끝\\\\|- 항목|\\*강조\\*|\n|---|---|---|---|",
+    pytest.param("pipe", ["a|b", "끝\\", "- 항목", "*강조*"], "|a\\|b|끝\\\\|- 항목|\\*강조*|\n|---|---|---|---|",
                  id="pipe-cells"),
     pytest.param("pipe", ["x\\|y", "1. 첫\n2. 둘"], "|x\\\\\\|y|1. 첫<br>2. 둘|\n|---|---|", id="pipe-cell-lines"),
     pytest.param("html", ["<b> & &amp; *별* [a](b)", "a\\b"],
@@ -139,7 +153,7 @@ def test_table_cells(tables, texts, expected):
 
 
 def link_targets(markdown: str) -> list[str]:
-    return [token.attrGet("href") for block in READER.parse(markdown) for token in block.children or []
+    return [token.attrGet("href") for block in MARKDOWN_IT.parse(markdown) for token in block.children or []
             if token.type == "link_open"]
 
 
