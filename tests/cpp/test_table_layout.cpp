@@ -245,9 +245,17 @@ TEST(Escape, PiecesOfOneParagraphShareTheirNeighbours) {
     struct Case {
         std::vector<std::string_view> pieces;
         std::string_view expected;
+        char follows = escape::kBlockEnd;  // after the last piece
     };
     const Case cases[] = {
         {{"a *", " b"}, "a \\* b"},
+        {{"a&cid"}, "a&cid", ']'},
+        {{"a&cid"}, "a\\&cid", escape::kUnknown},
+        {{"a&cid"}, "a\\&cid", ';'},
+        {{"a <"}, "a <", '['},
+        {{"a ["}, "a \\[", '^'},
+        {{"a ]"}, "a \\]", '('},
+        {{"a ]"}, "a ]", '<'},
         {{"a *"}, "a *"},
         {{"a *", "b"}, "a \\*b"},
         {{"a <", "b>"}, "a \\<b>"},
@@ -262,7 +270,7 @@ TEST(Escape, PiecesOfOneParagraphShareTheirNeighbours) {
         std::string out;
         escape::Flow flow{escape::Markdown | escape::LineStarts};
         for (std::size_t k = 0; k < item.pieces.size(); ++k) {
-            escape::append_text(out, item.pieces[k], flow, k + 1 == item.pieces.size());
+            escape::append_text(out, item.pieces[k], flow, k + 1 == item.pieces.size() ? item.follows : escape::kUnknown);
         }
         EXPECT_EQ(out, item.expected) << item.expected;
     }

@@ -83,14 +83,14 @@ char32_t code_point_before(std::string_view text, std::size_t k) noexcept {
 
 // Whether text[k] ('&') starts what could be a character reference: an
 // optional '#', then letters and digits, then ';'. Running out of text
-// before the ';' leaves it open: true unless nothing follows the text.
-bool starts_reference(std::string_view text, std::size_t k, bool last) noexcept {
+// before the ';', follows decides (unknown: true).
+bool starts_reference(std::string_view text, std::size_t k, char follows) noexcept {
     constexpr std::size_t kLongestName = 40;  // every HTML entity name and numeric form is shorter
     std::size_t j = k + 1;
     if (j < text.size() && text[j] == '#') ++j;
     const std::size_t name = j;
     while (j < text.size() && j - name <= kLongestName && is_ascii_alnum(text[j])) ++j;
-    if (j >= text.size()) return !last;
+    if (j >= text.size()) return follows == kUnknown || (follows == ';' && j > name);
     return text[j] == ';' && j > name;
 }
 
@@ -171,7 +171,7 @@ struct Escaper {
     std::string& out;
     std::string_view text;
     Flow& flow;
-    bool last;
+    char follows;  // the character after the text, kUnknown or kBlockEnd
     std::size_t plain = 0;                           // start of the text not yet copied
     std::size_t prefixed = std::string_view::npos;   // the last position given a backslash
     std::size_t line_begin = 0;                      // where the current line starts in text
@@ -201,9 +201,12 @@ struct Escaper {
     // What follows text at j: a line's end when nothing follows the text,
     // else unknown.
     Kind kind_at(std::size_t j) const noexcept {
-        if (j >= text.size()) return last ? Kind::Space : Kind::Other;
+        if (j >= text.size()) return follows == kUnknown ? Kind::Other : kind_of(static_cast<unsigned char>(follows));
         return kind_of(code_point_at(text, j));
     }
+
+    // The character at j, or what follows the text there.
+    char at(std::size_t j) const noexcept { return j < text.size() ? text[j] : follows; }
 
     std::size_t run_end(std::size_t k) const noexcept {
         std::size_t j = k;
@@ -232,16 +235,14 @@ struct Escaper {
     // beyond ASCII; before punctuation it escapes, before a line end it
     // breaks the line, and at a table cell's end it would escape the pipe.
     bool backslash_is_literal(std::size_t k) const noexcept {
-        if (k + 1 >= text.size()) return false;
-        const char next = text[k + 1];
+        const char next = at(k + 1);
         return is_ascii_alnum(next) || static_cast<unsigned char>(next) >= 0x80;
     }
 
     // "<" before these starts a tag, a comment, a declaration or an autolink.
     bool starts_tag(std::size_t k) const noexcept {
-        if (k + 1 >= text.size()) return !last;
-        const char next = text[k + 1];
-        return is_ascii_letter(next) || next == '/' || next == '?' || next == '!';
+        const char next = at(k + 1);
+        return next == kUnknown || is_ascii_letter(next) || next == '/' || next == '?' || next == '!';
     }
 
     // Before a letter (or where unknown) the "<" takes the backslash;
@@ -260,22 +261,21 @@ struct Escaper {
     // followed by "(", which is escaped instead.
     bool opens_link(std::size_t k) const noexcept {
         if ((sets() & Brackets) != 0) return true;
-        if (k + 1 >= text.size()) return !last;
-        if (text[k + 1] == '^') return true;
+        if (at(k + 1) == kUnknown || at(k + 1) == '^') return true;
         return k == 0 ? flow.before != Kind::Space : text[k - 1] == '^';
     }
 
     bool closes_link(std::size_t k) const noexcept {
         if ((sets() & Brackets) != 0) return true;
-        if (k + 1 >= text.size()) return !last;
-        return text[k + 1] == '(' || text[k + 1] == '[';
+        const char next = at(k + 1);
+        return next == kUnknown || next == '(' || next == '[';
     }
 
     // In an HTML reader "&" starts a reference before a letter or "#",
     // with or without the closing ";".
     bool starts_html_reference(std::size_t k) const noexcept {
-        if (k + 1 >= text.size()) return !last;
-        return is_ascii_letter(text[k + 1]) || text[k + 1] == '#';
+        const char next = at(k + 1);
+        return next == kUnknown || is_ascii_letter(next) || next == '#';
     }
 
     // A run of "#" ending a heading's text, after white space, would be
@@ -302,8 +302,7 @@ struct Escaper {
     bool definition_from(std::size_t q) const noexcept {
         for (std::size_t j = q + 1; j < text.size() && !is_line_end(text[j]); ++j) {
             if (text[j] != ']') continue;
-            if (j + 1 < text.size()) return text[j + 1] == ':';
-            return !last;
+            return at(j + 1) == kUnknown || at(j + 1) == ':';
         }
         return true;
     }
@@ -414,7 +413,7 @@ struct Escaper {
             case '&':
                 if ((sets & Html) != 0) {
                     if (starts_html_reference(k)) replace(k, "&amp;");
-                } else if (markdown && starts_reference(text, k, last)) {
+                } else if (markdown && starts_reference(text, k, follows)) {
                     backslash(k);
                 }
                 break;
@@ -440,8 +439,8 @@ struct Escaper {
 
 }  // namespace
 
-void append_text(std::string& out, std::string_view text, Flow& flow, bool last) {
-    Escaper escaper{out, text, flow, last};
+void append_text(std::string& out, std::string_view text, Flow& flow, char follows) {
+    Escaper escaper{out, text, flow, follows};
     const unsigned sets = flow.sets;
     std::size_t k = 0;
     if ((sets & LineStarts) != 0 && flow.line_start) k = escaper.line_start(0, flow.after_blank);
@@ -462,7 +461,7 @@ void append_text(std::string& out, std::string_view text, Flow& flow, bool last)
 
 void append_text(std::string& out, std::string_view text, unsigned sets) {
     Flow flow{sets};
-    append_text(out, text, flow, true);
+    append_text(out, text, flow, kBlockEnd);
 }
 
 void append_target(std::string& out, std::string_view target, unsigned sets) {
@@ -474,7 +473,7 @@ void append_target(std::string& out, std::string_view target, unsigned sets) {
         const bool percent = byte <= 0x20 || byte == 0x7F;
         const bool escaped = ((c == '(' || c == ')') && !parentheses_inert) || (c == '<' && k == 0) ||
                              (c == '\\' && (k + 1 == target.size() || is_ascii_punctuation(target[k + 1]))) ||
-                             (c == '&' && starts_reference(target, k, true)) || (c == '|' && (sets & Pipe) != 0);
+                             (c == '&' && starts_reference(target, k, ')')) || (c == '|' && (sets & Pipe) != 0);
         if (!percent && !escaped) continue;
         out.append(target.substr(plain, k - plain));
         if (percent) {

@@ -44,10 +44,13 @@ struct Flow {
     }
 };
 
-// Appends text with what the flow's sets name escaped. last: nothing follows
-// the text in its block (otherwise what follows is unknown, and a mark that
-// depends on it is escaped).
-void append_text(std::string& out, std::string_view text, Flow& flow, bool last = false);
+// What follows a piece of text: the next character written, the block's
+// end, or unknown (a mark that depends on it is then escaped).
+inline constexpr char kUnknown = '\0';
+inline constexpr char kBlockEnd = '\n';
+
+// Appends text with what the flow's sets name escaped.
+void append_text(std::string& out, std::string_view text, Flow& flow, char follows = kUnknown);
 
 // The same for a block of one piece of text.
 void append_text(std::string& out, std::string_view text, unsigned sets);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <iterator>
+#include <span>
 #include <string_view>
 
 #include "faithful/escape.hpp"
@@ -115,9 +116,8 @@ struct Renderer {
         const std::size_t start = out.size();
         const bool heading = place == Place::Top && paragraph.heading > 0;
         escape::Flow flow{text_sets(heading)};
-        for (std::size_t k = 0; k < paragraph.inlines.size(); ++k) {
-            inline_text(out, paragraph.inlines[k], flow, k + 1 == paragraph.inlines.size());
-        }
+        const std::span<const tree::Inline> inlines = paragraph.inlines;
+        for (std::size_t k = 0; k < inlines.size(); ++k) inline_text(out, inlines[k], flow, follows(inlines.subspan(k + 1)));
         const std::string_view written = std::string_view(out).substr(start);
         const std::string_view body = trim(written);
         if (body.empty()) {
@@ -141,22 +141,43 @@ struct Renderer {
         append_lines(out, text, heading ? " " : "<br>");
     }
 
+    bool writes_link(const tree::Link& link) const noexcept {
+        return is_web_or_mail(link.target) && !is_blank(link.text);
+    }
+
+    bool writes_note(const tree::NoteRef& ref) const noexcept {
+        return shared.options.notes && ref.note < shared.note_numbers.size();
+    }
+
+    // The first character the inlines after one will write: the block's end,
+    // or unknown when it depends on more than the next inline's kind.
+    char follows(std::span<const tree::Inline> rest) const noexcept {
+        if (rest.empty()) return escape::kBlockEnd;
+        if (const auto* link = std::get_if<tree::Link>(&rest.front())) {
+            if (writes_link(*link)) return place == Place::HtmlCell ? '<' : '[';
+        } else if (const auto* ref = std::get_if<tree::NoteRef>(&rest.front())) {
+            if (writes_note(*ref)) return '[';
+        }
+        return escape::kUnknown;
+    }
+
     // One inline written into text, escaped as the flow of its paragraph
-    // asks; last: nothing follows it in the paragraph.
-    void inline_text(std::string& text, const tree::Inline& item, escape::Flow& flow, bool last) {
+    // asks; follows: the character written after it.
+    void inline_text(std::string& text, const tree::Inline& item, escape::Flow& flow, char follows) {
         if (const auto* run = std::get_if<tree::Text>(&item)) {
-            escape::append_text(text, run->text, flow, last);
+            escape::append_text(text, run->text, flow, follows);
         } else if (const auto* link = std::get_if<tree::Link>(&item)) {
-            if (!is_web_or_mail(link->target) || is_blank(link->text)) {
-                escape::append_text(text, link->text, flow, last);
+            if (!writes_link(*link)) {
+                escape::append_text(text, link->text, flow, follows);
             } else if (place == Place::HtmlCell) {
                 html_link(text, *link, flow);
             } else {
                 markdown_link(text, *link, flow);
             }
         } else {
-            const auto note = std::get<tree::NoteRef>(item).note;
-            if (!shared.options.notes || note >= shared.note_numbers.size()) return;
+            const auto& ref = std::get<tree::NoteRef>(item);
+            if (!writes_note(ref)) return;
+            const auto note = ref.note;
             text += "[^";
             text += std::to_string(shared.note_numbers[note]);
             text.push_back(']');
@@ -175,7 +196,7 @@ struct Renderer {
     void markdown_link(std::string& text, const tree::Link& link, escape::Flow& flow) {
         text.push_back('[');
         escape::Flow inside{flow.sets | escape::Brackets, false, false, escape::Kind::Other};
-        escape::append_text(text, link.text, inside);
+        escape::append_text(text, link.text, inside, ']');
         text += "](";
         text += implied_scheme(link.target);
         escape::append_target(text, link.target, flow.sets & escape::Pipe);
@@ -189,7 +210,7 @@ struct Renderer {
         text += implied_scheme(link.target);
         escape::append_attribute(text, link.target);
         text += "\">";
-        escape::append_text(text, link.text, flow);
+        escape::append_text(text, link.text, flow, '<');
         text += "</a>";
         flow.markup();
     }
@@ -225,7 +246,7 @@ struct Renderer {
             if (caption.empty()) return;
             separate();
             escape::Flow flow{text_sets(false)};
-            escape::append_text(out, caption, flow, true);
+            escape::append_text(out, caption, flow, escape::kBlockEnd);
             return;
         }
         separate();
@@ -247,7 +268,7 @@ struct Renderer {
         out += "![";
         const unsigned sets = text_sets(false) & ~escape::LineStarts;
         escape::Flow flow{sets | escape::Brackets, false, false, escape::Kind::Other};
-        escape::append_text(out, caption, flow);
+        escape::append_text(out, caption, flow, ']');
         out += "](";
         escape::append_target(out, target, sets & escape::Pipe);
         out.push_back(')');
