@@ -5,6 +5,7 @@
                                       directories given, as OUTDIR/<relative path>.md
     marlune --exact FILE.hwp          hwp_to_markdown's output instead
     marlune --records FILE.hwp        the record listing of the first section
+    marlune mcp [--root DIR ...]      serve documents to an assistant over MCP (marlune[mcp])
 """
 
 from __future__ import annotations
@@ -84,7 +85,10 @@ def positive_int(text: str) -> int:
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog="marlune", description="Convert HWP 5.0 and HWPX documents to Markdown.")
+        prog="marlune", description="Convert HWP 5.0 and HWPX documents to Markdown.",
+        epilog="marlune mcp [--root DIR ...] serves documents to an assistant over MCP "
+               "(pip install \"marlune[mcp]\"; marlune mcp --help). "
+               "본 제품은 한글과컴퓨터의 한글 문서 파일(.hwp) 공개 문서를 참고하여 개발하였습니다.")
     parser.add_argument("paths", nargs="*", metavar="PATH",
                         help="HWP or HWPX files, or directories searched for *.hwp and *.hwpx (with -o)")
     parser.add_argument("-o", "--output", metavar="OUTDIR",
@@ -455,9 +459,23 @@ def print_records(path: str) -> int:
     return EXIT_OK
 
 
+def serve_mcp(argv: Sequence[str]) -> int:
+    """`marlune mcp …`: the MCP server, when its extra is installed."""
+    try:
+        from marlune import mcp
+    except ImportError as error:
+        print(f"marlune mcp: {error}", file=sys.stderr)
+        return EXIT_USAGE
+    return mcp.main(argv)
+
+
 def main(argv: Sequence[str] | None = None) -> int:
+    arguments = sys.argv[1:] if argv is None else list(argv)
+    # `mcp` names the server unless a file or folder of that name is meant.
+    if arguments[:1] == ["mcp"] and not os.path.exists("mcp"):
+        return serve_mcp(arguments[1:])
     parser = build_parser()
-    args = parser.parse_args(argv)
+    args = parser.parse_args(arguments)
     try:
         if args.records is not None:
             if args.paths or args.output:

@@ -206,6 +206,6 @@ def test_the_interpreter_lock_is_released_while_converting():
 
 def test_import_stays_light():
     code = ("import sys, marlune; print(sorted(m for m in sys.modules if m.split('.')[0] in "
-            "{'tqdm', 'langchain_core', 'llama_index', 'dask', 'distributed', 'marlune.cli'}))")
+            "{'tqdm', 'langchain_core', 'llama_index', 'dask', 'distributed', 'mcp', 'markitdown', 'marlune.cli'}))")
     assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
                           check=True).stdout == "[]\n"

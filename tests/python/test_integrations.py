@@ -165,6 +165,8 @@ def test_command_runs_a_batch_on_the_cluster(archive, cluster):
     ("marlune.langchain", "langchain_core", "langchain"),
     ("marlune.llama_index", "llama_index", "llama-index"),
     ("marlune.dask", "dask", "dask"),
+    ("marlune.mcp", "mcp", "mcp"),
+    ("marlune.markitdown", "markitdown", "markitdown"),
 ])
 def test_a_missing_framework_names_the_extra(module, framework, extra):
     code = f"import sys; sys.modules[{framework!r}] = None\ntry:\n import {module}\nexcept ImportError as e: print(e)"
