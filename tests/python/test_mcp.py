@@ -44,8 +44,10 @@ def root(tmp_path: Path) -> Path:
 
 def run_session(root: Path, scenario, *extra: str):
     """Runs scenario(session) against a server serving root."""
+    # The server gets this process's environment, so that it imports the
+    # same build of marlune (an installed wheel, an instrumented module).
     parameters = StdioServerParameters(command=sys.executable, args=["-m", "marlune.mcp", "--root", str(root), *extra],
-                                       cwd=str(root))
+                                       cwd=str(root), env=dict(os.environ))
 
     async def main():
         async with stdio_client(parameters) as (read, write), ClientSession(read, write) as session:
