@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "best_time.hpp"
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 
 namespace {
 

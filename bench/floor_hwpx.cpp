@@ -9,7 +9,7 @@
 
 #include "best_time.hpp"
 #include "container/zip_archive.hpp"
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "hwp/hwp_tree.hpp"
 #include "faithful/render.hpp"
 #include "faithful/tree_text.hpp"
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 #include "marlune/faithful.hpp"
 
 #include <cerrno>

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 #include "marlune/error.hpp"
 #include "marlune/records.hpp"
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 #include "marlune/error.hpp"
 
 namespace marlune {

@@ -8,7 +8,7 @@
 
 #include <pugixml.hpp>
 
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 #include "marlune/error.hpp"
 
 namespace marlune {

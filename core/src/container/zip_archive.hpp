@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "container/inflate_stream.hpp"
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 #include "marlune/error.hpp"
 
 namespace marlune {

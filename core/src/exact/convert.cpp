@@ -1,7 +1,7 @@
 #include "exact/convert.hpp"
 
 #include "hwp/fields.hpp"
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 #include "marlune/markdown.hpp"
 #include "hwp/para_text.hpp"
 #include "exact/shapes.hpp"

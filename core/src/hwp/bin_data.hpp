@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "hwp/doc_info.hpp"
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 #include "marlune/tree.hpp"
 
 namespace marlune {

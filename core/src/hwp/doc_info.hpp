@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 #include "marlune/records.hpp"
 
 namespace marlune {

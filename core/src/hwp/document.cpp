@@ -1,4 +1,4 @@
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -2,7 +2,7 @@
 // document tree.
 #pragma once
 
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 #include "marlune/faithful.hpp"
 #include "marlune/tree.hpp"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 #include "marlune/tree.hpp"
 
 namespace marlune {
