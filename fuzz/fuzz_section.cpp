@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "container/utf8.hpp"
 #include "marlune/markdown.hpp"
 #include "marlune/records.hpp"
 

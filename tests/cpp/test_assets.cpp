@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "container/media_type.hpp"
 #include "hwp/bin_data.hpp"
 #include "hwp/doc_info.hpp"
 #include "hwp/summary_info.hpp"

@@ -2,6 +2,7 @@
 // capture and substitution, field and equation records, white-space trimming.
 #include <gtest/gtest.h>
 
+#include "container/utf8.hpp"
 #include "record_builders.hpp"
 
 #include <cstdint>

@@ -45,12 +45,6 @@ void convert_section(std::span<const Record> records, std::vector<Block>& blocks
 // Renders the document's blocks as Markdown, trailing white space removed.
 std::string render_blocks(std::span<const Block> blocks);
 
-// Removal of characters with the Unicode White_Space property.
-std::string_view trim(std::string_view text) noexcept;
-std::string_view trim_end(std::string_view text) noexcept;
-// Whether trim would leave nothing; reads only up to the first other character.
-bool is_blank(std::string_view text) noexcept;
-
 // One record of a section as the record listing reports it.
 struct RecordInfo {
     std::uint16_t tag_id;

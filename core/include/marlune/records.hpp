@@ -37,6 +37,9 @@ inline constexpr std::uint16_t HWPTAG_SHAPE_COMPONENT_PICTURE = 85;
 inline constexpr std::uint16_t HWPTAG_CTRL_DATA = 87;
 inline constexpr std::uint16_t HWPTAG_EQEDIT = 88;
 
+// Picture records shorter than this carry no picture.
+inline constexpr std::size_t MIN_PICTURE_RECORD_BYTES = 73;
+
 // A control id spells four characters, the first in the most significant byte.
 constexpr std::uint32_t make_ctrl_id(char a, char b, char c, char d) noexcept {
     return (std::uint32_t{static_cast<unsigned char>(a)} << 24) | (std::uint32_t{static_cast<unsigned char>(b)} << 16) |

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "container/byte_reader.hpp"
-#include "hwp/para_text.hpp"
+#include "container/utf8.hpp"
 
 namespace marlune {
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hwp/document.hpp"
+#include "container/byte_buffer.hpp"
 #include "marlune/error.hpp"
 
 namespace marlune {

@@ -8,7 +8,7 @@
 
 #include <pugixml.hpp>
 
-#include "hwp/document.hpp"
+#include "container/byte_buffer.hpp"
 #include "marlune/error.hpp"
 
 namespace marlune {

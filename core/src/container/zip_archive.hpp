@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "container/inflate_stream.hpp"
-#include "hwp/document.hpp"
+#include "container/byte_buffer.hpp"
+#include "container/inflate.hpp"
 #include "marlune/error.hpp"
 
 namespace marlune {

@@ -7,6 +7,7 @@
 
 #include <string_view>
 
+#include "container/utf8.hpp"
 #include "hwp/para_text.hpp"
 
 namespace marlune {

@@ -12,9 +12,6 @@
 
 namespace marlune {
 
-// Picture records shorter than this carry no picture.
-inline constexpr std::size_t MIN_PICTURE_RECORD_BYTES = 73;
-
 struct ShapeResult {
     std::optional<Block> block;  // block::Image or block::Paragraph
     std::size_t consumed;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "container/utf8.hpp"
 #include "container/byte_reader.hpp"
 #include "hwp/para_text.hpp"
 

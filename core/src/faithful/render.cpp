@@ -11,6 +11,7 @@
 #include <span>
 #include <string_view>
 
+#include "container/utf8.hpp"
 #include "faithful/escape.hpp"
 #include "faithful/table_layout.hpp"
 #include "marlune/markdown.hpp"

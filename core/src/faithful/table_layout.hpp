@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "marlune/tree.hpp"
+#include "tree/content.hpp"
 
 namespace marlune::layout {
 
@@ -35,22 +36,6 @@ struct Grid {
 // One part of a laid-out table, in order: a cell whose blocks stand as
 // ordinary blocks, or a grid.
 using Part = std::variant<const tree::Cell*, Grid>;
-
-// True when the cells lie inside the rows x columns grid, overlap nowhere
-// and cover every slot.
-bool tiles_grid(const tree::Table& table);
-
-// Content is text other than white space, a note reference, an equation, a
-// picture (with or without a caption) or a table with content: a cell holding
-// any of them is never empty, and only empty cells leave a row or column out.
-bool has_content(std::span<const tree::Block> blocks);
-bool has_content(const tree::Table& table);
-bool has_content(const tree::Paragraph& paragraph);
-
-// A normalised grid larger than this many slots is not written as a table:
-// its cells stand as ordinary blocks instead. Real grids stay far below it;
-// a crafted one would otherwise make the output grow with rows x columns.
-inline constexpr std::uint64_t MAX_GRID_SLOTS = std::uint64_t{1} << 20;
 
 // The table's parts after normalisation and unwrapping.
 std::vector<Part> lay_out(const tree::Table& table);

@@ -12,11 +12,6 @@
 
 namespace marlune {
 
-// The media type told from the content's first bytes (PNG, JPEG, GIF, BMP,
-// TIFF, WMF, EMF, ...), else from the extension, else
-// "application/octet-stream".
-std::string_view sniff_media_type(std::span<const std::uint8_t> data, std::string_view extension) noexcept;
-
 // The item from its stream's stored bytes, inflated when the entry or the
 // document says it is compressed; nothing when they do not inflate and do
 // not announce a picture by their first bytes either.

@@ -11,14 +11,13 @@
 #include <optional>
 #include <string>
 
+#include "container/utf8.hpp"
 #include "container/byte_reader.hpp"
 #include "hwp/para_pieces.hpp"
-#include "faithful/table_layout.hpp"
+#include "tree/content.hpp"
 #include "hwp/fields.hpp"
 #include "marlune/markdown.hpp"
 #include "hwp/para_text.hpp"
-#include "exact/shapes.hpp"
-#include "exact/tables.hpp"
 
 namespace marlune {
 

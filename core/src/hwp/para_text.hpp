@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "container/utf8.hpp"
+
 namespace marlune {
 
 // Control codes (units below 32) by width: inline and extended controls
@@ -34,24 +36,6 @@ struct ParagraphText {
     std::string text;                      // with one placeholder per lifted field
     std::vector<std::string> field_texts;  // entry n belongs to placeholder n
 };
-
-// Appends the UTF-8 encoding of a scalar value.
-inline void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        const char bytes[2] = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
-        out.append(bytes, 2);
-    } else if (c < 0x10000) {
-        const char bytes[3] = {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
-                               static_cast<char>(0x80 | (c & 0x3F))};
-        out.append(bytes, 3);
-    } else {
-        const char bytes[4] = {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
-                               static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
-        out.append(bytes, 4);
-    }
-}
 
 // Plain decoding: every control code vanishes except the layout characters
 // (tab, line break, the two special spaces), which yield their plain forms.

@@ -10,7 +10,7 @@
 #include <set>
 #include <unordered_map>
 
-#include "hwp/bin_data.hpp"
+#include "container/media_type.hpp"
 #include "hwpx/package.hpp"
 #include "hwpx/section_walk.hpp"
 

@@ -1,0 +1,31 @@
+// Inflating raw DEFLATE data (no zlib header or trailer) into an owned
+// buffer, whole or until the caller has enough, never past a size bound.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "container/byte_buffer.hpp"
+#include "marlune/error.hpp"
+
+namespace marlune {
+
+// A section's inflated data may not pass this size; real sections stay far
+// below it, so a larger one is a decompression bomb.
+inline constexpr std::size_t MAX_SECTION_BYTES = std::size_t{1} << 28;  // 256 MiB
+
+// Inflates raw DEFLATE data (no zlib header or trailer). Input that ends
+// before the final block yields what was decoded; bytes after it are ignored.
+Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input);
+
+// Told the output inflated so far, says whether it is enough to stop.
+using InflateEnough = std::function<bool(std::span<const std::uint8_t> produced)>;
+
+// Inflates as inflate_raw does, asking `enough` after each small piece of
+// input (up to about 1 KiB of output) and stopping once it says yes: the output
+// then holds what was decoded so far, possibly more than was needed.
+Result<ByteBuffer> inflate_raw_until(std::span<const std::uint8_t> input, const InflateEnough& enough);
+
+}  // namespace marlune
