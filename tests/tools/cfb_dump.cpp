@@ -5,6 +5,7 @@
 #include <string>
 
 #include "container/compound_file.hpp"
+#include "hwp/document.hpp"
 
 namespace {
 
