@@ -33,10 +33,22 @@ struct NoteRef {
 
 using Inline = std::variant<Text, Link, NoteRef>;
 
+// The number or bullet the word processor draws before a paragraph, not
+// stored in its text: which numbering or bullet of the document, at which
+// level (0-based). Outline headings count with their section's outline
+// numbering.
+struct ParagraphHead {
+    enum class Kind : std::uint8_t { None, Number, Bullet, Outline };
+    Kind kind = Kind::None;
+    std::uint8_t level = 0;
+    std::uint32_t id = 0;  // index into Document::numberings (Number, Outline) or Document::bullets
+};
+
 struct Paragraph {
     std::vector<Inline> inlines;
     // 0 for body text; n (1..6) for a heading of level n.
     std::uint8_t heading = 0;
+    ParagraphHead head;
 };
 
 // One cell as stored: its address and spans on the table's grid, and its
@@ -83,6 +95,42 @@ struct Block {
     std::variant<Paragraph, Table, Equation, Image> node;
 };
 
+// How a numbering level writes its number, in the order the HWP format
+// numbers the shapes (the same list as HWPX's numFormat names).
+enum class NumberShape : std::uint8_t {
+    Digit,                  // 1, 2, 3
+    CircledDigit,           // ①, ②, ③
+    UpperRoman,             // Ⅰ, Ⅱ, Ⅲ
+    LowerRoman,             // ⅰ, ⅱ, ⅲ
+    UpperLatin,             // A, B, C
+    LowerLatin,             // a, b, c
+    CircledUpperLatin,      // Ⓐ, Ⓑ, Ⓒ
+    CircledLowerLatin,      // ⓐ, ⓑ, ⓒ
+    HangulSyllable,         // 가, 나, 다
+    CircledHangulSyllable,  // ㉮, ㉯, ㉰
+    HangulJamo,             // ㄱ, ㄴ, ㄷ
+    CircledHangulJamo,      // ㉠, ㉡, ㉢
+    HangulNumeral,          // 일, 이, 삼
+    Ideograph,              // 一, 二, 三
+    CircledIdeograph,       // ㊀, ㊁, ㊂
+    HangulStem,             // 갑, 을, 병
+    IdeographStem,          // 甲, 乙, 丙
+};
+
+// One level of a numbering: its format, where "^n" stands for the number
+// of level n (1-based) written in that level's shape ("^1.", "(^2)",
+// "^1.^2."), its shape and the number its count starts at.
+struct NumberingLevel {
+    std::string format;
+    NumberShape shape = NumberShape::Digit;
+    std::uint32_t start = 1;
+};
+
+// A paragraph numbering of the document: up to ten levels.
+struct Numbering {
+    std::vector<NumberingLevel> levels;
+};
+
 enum class NoteKind : std::uint8_t { Footnote, Endnote };
 
 struct Note {
@@ -120,6 +168,8 @@ struct Document {
     std::vector<std::vector<Block>> footers;  // page footers and master-page text
     Metadata metadata;
     std::vector<BinaryItem> images;           // filled only when the options ask for them
+    std::vector<Numbering> numberings;        // what ParagraphHead ids refer to
+    std::vector<std::string> bullets;         // each bullet's character, UTF-8 (may be empty)
 };
 
 }  // namespace marlune::tree

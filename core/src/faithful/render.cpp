@@ -13,6 +13,7 @@
 
 #include "container/utf8.hpp"
 #include "faithful/escape.hpp"
+#include "faithful/numbering.hpp"
 #include "faithful/table_layout.hpp"
 #include "marlune/markdown.hpp"
 
@@ -30,7 +31,28 @@ struct Shared {
     // (not inside an HTML cell), so a reader links it to its definition.
     std::vector<bool> note_referenced;
     std::string scratch;                      // text being rewritten (line breaks, scripts)
+    ParagraphNumbers numbers;                 // paragraph heads, counted in reading order
 };
+
+// A head that is a Markdown ordered-list marker as it stands ("3.", "12)").
+bool is_ordered_marker(std::string_view head) noexcept {
+    if (head.size() < 2 || head.size() > 10 || (head.back() != '.' && head.back() != ')')) return false;
+    return std::ranges::all_of(head.substr(0, head.size() - 1), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Bullet characters that say no more than a list item's "- " does; other
+// glyphs (□, ○, ※, ✓) carry the document's hierarchy or meaning and stay.
+// Characters of the private-use area come from symbol fonts and show as
+// nothing useful without them.
+bool is_plain_bullet(std::string_view bullet) noexcept {
+    for (const std::string_view plain : {"", "•", "·", "∙", "-", "‐", "‧", "●"}) {
+        if (bullet == plain) return true;
+    }
+    // U+E000-U+F8FF: EE 80 80 to EF A3 BF.
+    const auto lead = static_cast<unsigned char>(bullet.front());
+    const auto next = bullet.size() > 1 ? static_cast<unsigned char>(bullet[1]) : 0U;
+    return lead == 0xEE || (lead == 0xEF && next <= 0xA3);
+}
 
 bool starts_with_ascii_case(std::string_view text, std::string_view prefix) noexcept {
     if (text.size() < prefix.size()) return false;
@@ -73,14 +95,28 @@ struct Renderer {
     Shared& shared;
     Place place = Place::Top;
     bool pending = false;  // a block was written: the next one is separated from it
+    // The list items open at top level, outermost first: a numbered or
+    // bulleted paragraph's level and the column its text starts at, which
+    // an item one level deeper is indented to.
+    struct OpenItem {
+        std::uint8_t level;
+        std::size_t column;
+    };
+    std::vector<OpenItem> items{};
+    bool item_written = false;  // the last block written is a list item
 
     void blocks(std::span<const tree::Block> items) {
         for (const tree::Block& block : items) std::visit(*this, block.node);
     }
 
-    void separate() {
+    // A list item keeps the open items for its own nesting; any other
+    // block closes them.
+    void separate(bool keeps_items = false) {
         if (pending) out += place == Place::Top ? "\n\n" : "<br>";
         pending = true;
+        if (keeps_items) return;
+        items.clear();
+        item_written = false;
     }
 
     // What body text escapes where it is written: in Markdown what a
@@ -113,9 +149,12 @@ struct Renderer {
     void operator()(const tree::Paragraph& paragraph) {
         const std::size_t before = out.size();
         const bool was_pending = pending;
-        separate();
+        const bool was_item = item_written;
+        separate(true);
+        item_written = false;
         const std::size_t start = out.size();
         const bool heading = place == Place::Top && paragraph.heading > 0;
+        const std::string_view head = shared.numbers.head(paragraph.head);
         escape::Flow flow{text_sets(heading)};
         const std::span<const tree::Inline> inlines = paragraph.inlines;
         for (std::size_t k = 0; k < inlines.size(); ++k) inline_text(out, inlines[k], flow, follows(inlines.subspan(k + 1)));
@@ -124,11 +163,17 @@ struct Renderer {
         if (body.empty()) {
             out.resize(before);
             pending = was_pending;
+            item_written = was_item;
             return;
         }
         const std::size_t lead = static_cast<std::size_t>(body.data() - written.data());
         out.resize(start + lead + body.size());
         out.erase(start, lead);
+        if (head.empty() || heading) items.clear();
+        if (!head.empty() && !heading) {
+            head_before(start, head, paragraph.head, was_item);
+            if (place == Place::Top) return;
+        }
         if (place == Place::Top && !heading) return;
         if (out.find('\n', start) == std::string::npos && !heading) return;
         // Line breaks inside a cell or a heading: rewrite the body.
@@ -138,8 +183,53 @@ struct Renderer {
         if (heading) {
             out.append(std::min<std::size_t>(paragraph.heading, 6), '#');
             out.push_back(' ');
+            escape::Flow flow{text_sets(true)};
+            escape::append_text(out, head, flow, ' ');
+            if (!head.empty()) out.push_back(' ');
         }
         append_lines(out, text, heading ? " " : "<br>");
+    }
+
+    // The head written before the paragraph's text at start. At top level
+    // a numbered or bulleted paragraph becomes a list item, nested under
+    // the open items of lower levels: a number that is a list marker as it
+    // stands ("1.", "2)") is the marker, any other ("가.", "(1)", "①")
+    // follows "- ", and so does a bullet's glyph where it says more than the
+    // marker. Inside a cell the head is plain text before the paragraph's.
+    void head_before(std::size_t start, std::string_view head, const tree::ParagraphHead& kind, bool after_item) {
+        std::string& prefix = shared.scratch;
+        prefix.clear();
+        const bool bullet = kind.kind == tree::ParagraphHead::Kind::Bullet;
+        const bool shown = !bullet || !is_plain_bullet(head);
+        std::size_t column = 0;
+        if (place == Place::Top) {
+            while (!items.empty() && items.back().level >= kind.level) items.pop_back();
+            const std::size_t indent = items.empty() ? 0 : items.back().column;
+            prefix.append(indent, ' ');
+            if (!bullet && is_ordered_marker(head)) {
+                prefix += head;
+                prefix.push_back(' ');
+                column = prefix.size();
+            } else {
+                prefix += "- ";
+                column = prefix.size();
+                if (shown) append_head_text(prefix, head, escape::Markdown | escape::LineStarts);
+            }
+        } else if (shown) {
+            append_head_text(prefix, head, text_sets(false));
+        }
+        out.insert(start, prefix);
+        if (place != Place::Top) return;
+        // Items one after another form one tight list.
+        if (after_item && start >= 2 && out.compare(start - 2, 2, "\n\n") == 0) out.erase(start - 1, 1);
+        items.push_back({kind.level, column});
+        item_written = true;
+    }
+
+    static void append_head_text(std::string& prefix, std::string_view head, unsigned sets) {
+        escape::Flow flow{sets};
+        escape::append_text(prefix, head, flow, ' ');
+        prefix.push_back(' ');
     }
 
     bool writes_link(const tree::Link& link) const noexcept {
@@ -464,7 +554,8 @@ void render_notes(Renderer& renderer, const std::vector<tree::Note>& notes) {
 }  // namespace
 
 std::string render_tree(const tree::Document& document, const ConvertOptions& options) {
-    Shared shared{options, number_notes(document.notes), std::vector<bool>(document.notes.size(), false), {}};
+    Shared shared{options, number_notes(document.notes), std::vector<bool>(document.notes.size(), false), {},
+                  ParagraphNumbers(document)};
     std::string out;
     Renderer renderer{out, shared, Place::Top, false};
     if (options.headers) render_distinct(renderer, document.headers);

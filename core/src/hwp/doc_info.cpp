@@ -1,5 +1,6 @@
-// Reading the DocInfo stream: the binary item entries (HWPTAG_BIN_DATA) and
-// the outline level of each paragraph shape (HWPTAG_PARA_SHAPE).
+// Reading the DocInfo stream: the binary item entries (HWPTAG_BIN_DATA), the
+// numberings and bullets (HWPTAG_NUMBERING, HWPTAG_BULLET) and the outline
+// level and head of each paragraph shape (HWPTAG_PARA_SHAPE).
 #include "hwp/doc_info.hpp"
 
 #include <algorithm>
@@ -16,6 +17,8 @@ namespace {
 // DocInfo record tags (HWPTAG_BEGIN + 1, + 2 and + 9).
 constexpr std::uint16_t HWPTAG_ID_MAPPINGS = 17;
 constexpr std::uint16_t HWPTAG_BIN_DATA = 18;
+constexpr std::uint16_t HWPTAG_NUMBERING = 23;
+constexpr std::uint16_t HWPTAG_BULLET = 24;
 constexpr std::uint16_t HWPTAG_PARA_SHAPE = 25;
 
 // ID_MAPPINGS is a list of u32 counts, one per kind of DocInfo record:
@@ -36,6 +39,24 @@ constexpr std::uint32_t kHeadingLevelShift = 25;
 constexpr std::uint32_t kHeadingLevelMask = 0x7;
 // Outline levels run 1 to 7 in the word processor (stored 0 to 6).
 constexpr std::uint32_t kMaxHeadingLevel = 6;
+constexpr std::uint32_t kHeadingTypeNumber = 2;
+constexpr std::uint32_t kHeadingTypeBullet = 3;
+// PARA_SHAPE: the numbering or bullet id (1-based) after the properties,
+// margins, indent, spacings and the tab definition id.
+constexpr std::size_t kHeadIdOffset = 30;
+
+// A paragraph head's description (numbering levels and bullets): u32
+// properties (bits 5-8 the number shape), width adjustment, distance to the
+// text, character shape id.
+constexpr std::size_t kHeadInfoBytes = 12;
+constexpr std::uint32_t kNumberShapeShift = 5;
+constexpr std::uint32_t kNumberShapeMask = 0xF;
+constexpr std::uint32_t kLastNumberShape = static_cast<std::uint32_t>(tree::NumberShape::IdeographStem);
+// NUMBERING: seven levels, each its head and its format; a u16 start
+// number, seven u32 level start numbers (newer files), then three further
+// levels and their start numbers (newer still).
+constexpr std::size_t kFirstLevels = 7;
+constexpr std::size_t kExtraLevels = 3;
 
 // A u16 count of UTF-16 code units, then the units; nothing when cut short
 // or not valid UTF-16.
@@ -76,6 +97,74 @@ std::uint8_t read_outline_level(std::span<const std::uint8_t> payload) {
     return static_cast<std::uint8_t>(level + 1);
 }
 
+// A paragraph shape's head: its kind and level, and for a number or bullet
+// the 0-based index of the record it names.
+tree::ParagraphHead read_paragraph_head(std::span<const std::uint8_t> payload) {
+    tree::ParagraphHead head;
+    const auto properties = read_u32_at(payload, 0);
+    if (!properties) return head;
+    const std::uint32_t type = (*properties >> kHeadingTypeShift) & kHeadingTypeMask;
+    head.level = static_cast<std::uint8_t>((*properties >> kHeadingLevelShift) & kHeadingLevelMask);
+    if (type == kHeadingTypeOutline) {
+        head.kind = tree::ParagraphHead::Kind::Outline;
+        return head;
+    }
+    const std::uint16_t id = read_u16_at(payload, kHeadIdOffset).value_or(0);
+    if (id == 0 || (type != kHeadingTypeNumber && type != kHeadingTypeBullet)) return head;
+    head.kind = type == kHeadingTypeNumber ? tree::ParagraphHead::Kind::Number : tree::ParagraphHead::Kind::Bullet;
+    head.id = id - 1U;
+    return head;
+}
+
+// Reads one level's head and format into level; false when cut short.
+bool read_numbering_level(ByteReader& reader, tree::NumberingLevel& level) {
+    const auto properties = reader.u32();
+    if (!properties || !reader.skip(kHeadInfoBytes - 4)) return false;
+    const std::uint32_t shape = (*properties >> kNumberShapeShift) & kNumberShapeMask;
+    level.shape = shape <= kLastNumberShape ? static_cast<tree::NumberShape>(shape) : tree::NumberShape::Digit;
+    const auto format = read_counted_utf16(reader);
+    if (!format) return false;
+    level.format = *format;
+    return true;
+}
+
+// Start numbers of count levels from first on, as far as they are stored.
+void read_level_starts(ByteReader& reader, std::span<tree::NumberingLevel> levels) {
+    for (tree::NumberingLevel& level : levels) {
+        const auto start = reader.u32();
+        if (!start) return;
+        level.start = *start;
+    }
+}
+
+tree::Numbering read_numbering(std::span<const std::uint8_t> payload) {
+    tree::Numbering numbering;
+    ByteReader reader(payload);
+    numbering.levels.resize(kFirstLevels);
+    for (tree::NumberingLevel& level : numbering.levels) {
+        if (!read_numbering_level(reader, level)) return numbering;
+    }
+    // The numbering's start number (0 in many files that store each
+    // level's own start after it), then each level's own.
+    if (const auto start = reader.u16(); start && *start != 0) numbering.levels.front().start = *start;
+    read_level_starts(reader, numbering.levels);
+    for (std::size_t k = 0; k < kExtraLevels; ++k) {
+        tree::NumberingLevel level;
+        if (!read_numbering_level(reader, level)) return numbering;
+        numbering.levels.push_back(std::move(level));
+    }
+    read_level_starts(reader, std::span(numbering.levels).subspan(kFirstLevels));
+    return numbering;
+}
+
+// A bullet's character after its head description; empty when it is a
+// picture or not a character.
+std::string read_bullet(std::span<const std::uint8_t> payload) {
+    const auto bytes = payload.size() >= kHeadInfoBytes + 2 ? payload.subspan(kHeadInfoBytes, 2)
+                                                           : std::span<const std::uint8_t>();
+    return utf16_to_utf8_strict(bytes).value_or(std::string());
+}
+
 }  // namespace
 
 std::string BinDataEntry::stream_name() const {
@@ -97,6 +186,11 @@ bool DocInfoReader::feed(std::span<const std::uint8_t> records) {
             info_.bin_data.push_back(read_bin_data(record->payload()));
         } else if (record->tag_id == HWPTAG_PARA_SHAPE) {
             info_.outline_levels.push_back(read_outline_level(record->payload()));
+            info_.heads.push_back(read_paragraph_head(record->payload()));
+        } else if (record->tag_id == HWPTAG_NUMBERING) {
+            info_.numberings.push_back(read_numbering(record->payload()));
+        } else if (record->tag_id == HWPTAG_BULLET) {
+            info_.bullets.push_back(read_bullet(record->payload()));
         } else if (record->tag_id == HWPTAG_ID_MAPPINGS && !counted_) {
             counted_ = true;
             bin_data_count_ = read_u32_at(record->payload(), kBinDataCountOffset).value_or(0);
@@ -140,7 +234,7 @@ const DocInfo& LazyDocInfo::with_binary_items() {
     return info_;
 }
 
-const DocInfo& LazyDocInfo::with_outline_levels() {
+const DocInfo& LazyDocInfo::with_paragraph_shapes() {
     if (read_ != Read::OutlineLevels) {
         info_ = read_doc_info(document_, compressed_, true);
         read_ = Read::OutlineLevels;
@@ -148,14 +242,16 @@ const DocInfo& LazyDocInfo::with_outline_levels() {
     return info_;
 }
 
-bool uses_styles(std::span<const Record> records) noexcept {
+bool uses_paragraph_shapes(std::span<const Record> records) noexcept {
     // PARA_HEADER: u32 character count, u32 control mask, u16 paragraph
     // shape id, u8 style id.
+    constexpr std::size_t kShapeOffset = 8;
     constexpr std::size_t kStyleOffset = 10;
     for (const Record& record : records) {
         if (record.tag_id != HWPTAG_PARA_HEADER) continue;
         const auto payload = record.payload();
-        if (payload.size() > kStyleOffset && payload[kStyleOffset] != 0) return true;
+        if (payload.size() <= kStyleOffset) continue;
+        if (payload[kStyleOffset] != 0 || payload[kShapeOffset] != 0 || payload[kShapeOffset + 1] != 0) return true;
     }
     return false;
 }

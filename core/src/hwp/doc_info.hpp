@@ -1,6 +1,6 @@
 // The DocInfo stream of an HWP 5.0 document, as far as the faithful walk
-// needs it: the binary items (pictures) and the paragraph shapes' outline
-// levels.
+// needs it: the binary items (pictures), the numberings and bullets, and
+// the paragraph shapes' outline levels and heads.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 
 #include "hwp/document.hpp"
 #include "marlune/records.hpp"
+#include "marlune/tree.hpp"
 
 namespace marlune {
 
@@ -35,6 +36,12 @@ struct DocInfo {
     // Per paragraph shape id: 0 for body text, n + 1 for outline level n
     // (heading type "outline" in the shape's properties).
     std::vector<std::uint8_t> outline_levels;
+    // Per paragraph shape id: the number or bullet it draws. Number and
+    // bullet ids index numberings and bullets; an outline shape's id is left
+    // for the walk to set from its section's outline numbering.
+    std::vector<tree::ParagraphHead> heads;
+    std::vector<tree::Numbering> numberings;  // NUMBERING records in order (id n is entry n - 1)
+    std::vector<std::string> bullets;         // BULLET records' characters in order
 };
 
 // Collects the entries from DocInfo's records as they arrive, and tells
@@ -70,14 +77,15 @@ DocInfo parse_doc_info(std::span<const std::uint8_t> records);
 DocInfo read_doc_info(const Document& document, bool compressed, bool outline_levels);
 
 // DocInfo read on first need, so that a document with neither pictures nor
-// styled paragraphs inflates none of it: the binary items when the walk
-// meets a picture, on to the paragraph shapes when a section uses styles.
+// shaped paragraphs inflates none of it: the binary items when the walk
+// meets a picture, on to the paragraph shapes (and the numberings and
+// bullets before them) when a section's paragraphs use any but the first.
 class LazyDocInfo {
 public:
     LazyDocInfo(const Document& document, bool compressed) noexcept : document_(document), compressed_(compressed) {}
 
     const DocInfo& with_binary_items();
-    const DocInfo& with_outline_levels();
+    const DocInfo& with_paragraph_shapes();
     // What has been read so far (empty lists before any need).
     const DocInfo& current() const noexcept { return info_; }
 
@@ -89,10 +97,10 @@ private:
     DocInfo info_;
 };
 
-// Whether a paragraph of the section is in a style other than the first,
-// the default body style. Outline headings come with styles (the outline
-// styles, or a document's own), so the paragraph shapes, most of DocInfo,
-// are read only for a document that uses styles.
-bool uses_styles(std::span<const Record> records) noexcept;
+// Whether a paragraph of the section is in a style or a paragraph shape
+// other than the first (the default body style and shape). Headings,
+// numbers and bullets come with other shapes, so the paragraph shapes,
+// most of DocInfo, are read only for a document that uses them.
+bool uses_paragraph_shapes(std::span<const Record> records) noexcept;
 
 }  // namespace marlune

@@ -43,10 +43,12 @@ Result<tree::Document> build_hwp_tree(const Document& document, const ConvertOpt
     for_each_section(document, info->compressed, [&](ByteBuffer data) {
         // The records view the section's bytes, which live until it is walked.
         const auto records = parse_records(data);
-        if (uses_styles(records)) doc_info.with_outline_levels();
+        if (uses_paragraph_shapes(records)) doc_info.with_paragraph_shapes();
         walk_section(records, context);
         ++out.metadata.sections;
     });
+    out.numberings = doc_info.current().numberings;
+    out.bullets = doc_info.current().bullets;
     if (options.collect_images) collect_images(document, doc_info.current(), context, info->compressed, out.images);
     return out;
 }

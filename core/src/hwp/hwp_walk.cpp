@@ -32,6 +32,9 @@ constexpr std::uint32_t CTRL_HYPERLINK = make_ctrl_id('%', 'h', 'l', 'k');
 
 // PARA_HEADER: the paragraph shape id.
 constexpr std::size_t PARA_SHAPE_OFFSET = 8;
+// SECTION_DEF control: the outline numbering id (1-based) after the
+// properties, column gap, grids and default tab stop.
+constexpr std::size_t SECTION_OUTLINE_NUMBERING_OFFSET = 18;
 // LIST_HEADER of a cell: column, row, column span, row span (u16 each).
 constexpr std::size_t CELL_ADDRESS_OFFSET = 8;
 // LIST_HEADER of a caption: properties, the side in the low two bits.
@@ -95,7 +98,10 @@ std::string plain_text(const std::vector<tree::Block>& blocks) {
 // A paragraph being read: its inlines so far, and the field it is inside.
 class ParagraphBuilder {
 public:
-    explicit ParagraphBuilder(std::uint8_t heading) noexcept { paragraph_.heading = heading; }
+    ParagraphBuilder(std::uint8_t heading, tree::ParagraphHead head) noexcept {
+        paragraph_.heading = heading;
+        paragraph_.head = head;
+    }
 
     // A run of the paragraph's code units, decoded where it belongs.
     void text(std::span<const std::uint8_t> run) { append_para_text(current_sink(), run); }
@@ -144,6 +150,8 @@ public:
             paragraph_.inlines.clear();
             return;
         }
+        // What follows an object that cut the paragraph keeps its heading
+        // level; the number or bullet stands only before the first part.
         const std::uint8_t heading = paragraph_.heading;
         blocks.push_back(tree::Block{std::move(paragraph_)});
         paragraph_ = tree::Paragraph{};
@@ -224,6 +232,17 @@ private:
         return std::min<std::uint8_t>(levels[*shape], 6);
     }
 
+    // The number or bullet of the paragraph's shape; an outline heading's
+    // counts with its section's outline numbering.
+    tree::ParagraphHead head_of(const Record& header) const noexcept {
+        const auto shape = read_u16_at(header.payload(), PARA_SHAPE_OFFSET);
+        const auto& heads = context_.doc_info.current().heads;
+        if (!shape || *shape >= heads.size()) return {};
+        tree::ParagraphHead head = heads[*shape];
+        if (head.kind == tree::ParagraphHead::Kind::Outline) head.id = context_.outline_numbering;
+        return head;
+    }
+
     std::size_t paragraph(std::size_t i, std::vector<tree::Block>& blocks, std::uint32_t depth) {
         const Record& header = records_[i];
         const std::uint32_t level = header.level;
@@ -250,7 +269,7 @@ private:
         }
         const std::size_t controls_end = controls_.size();
         const std::size_t strays_end = strays_.size();
-        ParagraphBuilder builder(heading_of(header));
+        ParagraphBuilder builder(heading_of(header), head_of(header));
         if (controls == controls_end) {
             // Without controls no field can open: the text is one run (its
             // cuts would only fall on control codes that decode to nothing).
@@ -482,9 +501,20 @@ private:
     std::vector<std::size_t> strays_;    // record indices of PARA_HEADERs
 };
 
+// The outline numbering the section's definition names (in its first
+// paragraph, read before any heading asks for it); none without one.
+std::uint32_t outline_numbering(std::span<const Record> records) noexcept {
+    for (const Record& record : records) {
+        if (record.tag_id != HWPTAG_CTRL_HEADER || control_id(record) != CTRL_SECTION) continue;
+        return read_u16_at(record.payload(), SECTION_OUTLINE_NUMBERING_OFFSET).value_or(0) - 1U;
+    }
+    return UINT32_MAX;
+}
+
 }  // namespace
 
 void walk_section(std::span<const Record> records, WalkContext& context) {
+    context.outline_numbering = outline_numbering(records);
     SectionWalker(records, context).objects(0, records.size(), context.document.body, 0);
 }
 

@@ -25,6 +25,9 @@ struct WalkContext {
     tree::Document& document;                 // body, notes, headers and footers are added here
     std::vector<std::uint16_t> picture_items;  // BinData ids pictures refer to, each once, in order
     std::vector<bool> picture_seen;            // by BinData id
+    // The outline numbering of the section being walked (an index into the
+    // document's numberings), from its section definition.
+    std::uint32_t outline_numbering = UINT32_MAX;
 };
 
 // Appends the section's paragraphs to context.document.body.

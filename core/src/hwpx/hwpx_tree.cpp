@@ -4,6 +4,7 @@
 #include "hwpx/hwpx_tree.hpp"
 
 #include <charconv>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -26,6 +27,10 @@ constexpr std::uint32_t kDeepestHeading = 6;
 
 // Header text is inflated this much at a time while a paragraph shape is looked for.
 constexpr std::size_t kHeaderPieceBytes = 4096;
+// Numbering and bullet ids index the document's lists directly; ids past
+// this (no real header comes near) are left out.
+constexpr std::uint32_t kMaxListIds = 1024;
+constexpr std::uint32_t kMaxNumberingLevels = 10;
 
 // The value of an attribute in one start tag ("<hh:paraPr id=\"3\" ...>"), or
 // empty.
@@ -77,22 +82,57 @@ bool is_end_tag(std::string_view xml, std::size_t at) {
     return open != std::string_view::npos && open + 1 < xml.size() && xml[open + 1] == '/';
 }
 
-// The heading level (1..6) of each paragraph shape whose heading type is
-// OUTLINE, read from the header as paragraphs ask for it. The header is
-// mostly fonts, borders and character shapes, and is larger than the
-// sections in most documents: it is inflated only as far as the shapes the
-// paragraphs name (at most to the end of the paragraph shapes), and scanned
-// for the few OUTLINE headings instead of parsed (each heading element
-// stands in its paraPr, directly or inside an hp:switch branch). The first
-// paraPr of an id decides it.
-class OutlineHeadings {
-public:
-    OutlineHeadings(ZipArchive& zip, const PackageIndex& index) : zip_(zip), index_(index) {}
+std::uint32_t attribute_u32(pugi::xml_node node, const char* name) {
+    return decimal(node.attribute(name).value()).value_or(UINT32_MAX);
+}
 
-    std::uint8_t level(std::uint32_t shape_id) {
+// numFormat names, in the order of tree::NumberShape.
+constexpr std::string_view kNumberFormats[] = {
+    "DIGIT",          "CIRCLED_DIGIT",     "ROMAN_CAPITAL",           "ROMAN_SMALL",
+    "LATIN_CAPITAL",  "LATIN_SMALL",       "CIRCLED_LATIN_CAPITAL",   "CIRCLED_LATIN_SMALL",
+    "HANGUL_SYLLABLE", "CIRCLED_HANGUL_SYLLABLE", "HANGUL_JAMO",      "CIRCLED_HANGUL_JAMO",
+    "HANGUL_PHONETIC", "IDEOGRAPH",        "CIRCLED_IDEOGRAPH",       "DECAGON_CIRCLE",
+    "DECAGON_CIRCLE_HANJA"};
+
+// A numbering's levels from its paraHead elements (level 1-based, the
+// format as the element's text); an unknown format is written in digits.
+tree::Numbering read_numbering(pugi::xml_node numbering) {
+    tree::Numbering out;
+    for (pugi::xml_node head : numbering.children()) {
+        if (local_name(head) != "paraHead") continue;
+        const std::uint32_t level = attribute_u32(head, "level");
+        if (level == 0 || level > kMaxNumberingLevels) continue;
+        if (out.levels.size() < level) out.levels.resize(level);
+        tree::NumberingLevel& entry = out.levels[level - 1];
+        entry.format = head.text().get();
+        entry.start = decimal(head.attribute("start").value()).value_or(1);
+        const std::string_view format = head.attribute("numFormat").value();
+        const auto* known = std::ranges::find(kNumberFormats, format);
+        entry.shape = known == std::end(kNumberFormats)
+                          ? tree::NumberShape::Digit
+                          : static_cast<tree::NumberShape>(known - std::begin(kNumberFormats));
+    }
+    return out;
+}
+
+// The heading of each paragraph shape: its outline level (1..6) and the
+// number or bullet it draws, read from the header as paragraphs ask for it.
+// The header is mostly fonts, borders and character shapes, and is larger
+// than the sections in most documents: it is inflated only as far as the
+// shapes the paragraphs name (at most to the end of the paragraph shapes),
+// and scanned for each shape's heading element instead of parsed (it stands
+// in its paraPr, directly or inside an hp:switch branch). The first paraPr
+// of an id decides it. The numberings and bullets, which come just before
+// the paragraph shapes, are parsed once the first shape is met.
+class ParagraphShapes {
+public:
+    ParagraphShapes(ZipArchive& zip, const PackageIndex& index, tree::Document& document)
+        : zip_(zip), index_(index), document_(document) {}
+
+    ParagraphHeading heading(std::uint32_t shape_id) {
         for (;;) {
-            if (const auto known = levels_.find(shape_id); known != levels_.end()) return known->second;
-            if (!read_more()) return 0;
+            if (const auto known = headings_.find(shape_id); known != headings_.end()) return known->second;
+            if (!read_more()) return {};
         }
     }
 
@@ -140,6 +180,7 @@ private:
                 return true;
             }
             if (rest.size() > kMark.size() && rest[kMark.size()] == ' ') {
+                if (!lists_read_) read_lists(xml.substr(0, at));
                 settle(xml, at);
                 shape_at_ = at;
             }
@@ -159,29 +200,68 @@ private:
         if (shape_at_ == std::string_view::npos) return;
         const auto id = decimal(tag_attribute(tag_around(xml, shape_at_), "id"));
         if (!id) return;
-        constexpr std::string_view kOutline = "\"OUTLINE\"";
-        std::uint8_t level = 0;
-        const std::string_view shape = xml.substr(0, end);
-        for (std::size_t at = find_by_key(shape, shape_at_, kOutline, 1); at != std::string_view::npos;
-             at = find_by_key(shape, at + 1, kOutline, 1)) {
-            const std::string_view heading = tag_around(xml, at);
-            if (!heading.substr(0, heading.find(' ')).ends_with("heading")) continue;
-            if (const auto depth = decimal(tag_attribute(heading, "level"))) {
-                level = static_cast<std::uint8_t>(std::min(*depth + 1, kDeepestHeading));
-                break;
+        constexpr std::string_view kHeading = "heading ";
+        ParagraphHeading heading;
+        const std::string_view shape = xml.substr(shape_at_, end - shape_at_);
+        for (std::size_t at = shape.find(kHeading); at != std::string_view::npos; at = shape.find(kHeading, at + 1)) {
+            if (at == 0 || (shape[at - 1] != ':' && shape[at - 1] != '<')) continue;
+            const std::string_view tag = tag_around(shape, at);
+            const std::string_view type = tag_attribute(tag, "type");
+            const std::uint32_t level = std::min<std::uint32_t>(decimal(tag_attribute(tag, "level")).value_or(0), 9);
+            heading.head.level = static_cast<std::uint8_t>(level);
+            if (type == "OUTLINE") {
+                heading.level = static_cast<std::uint8_t>(std::min(level + 1, kDeepestHeading));
+                heading.head.kind = tree::ParagraphHead::Kind::Outline;
+            } else if (type == "NUMBER" || type == "BULLET") {
+                heading.head.kind = type == "NUMBER" ? tree::ParagraphHead::Kind::Number : tree::ParagraphHead::Kind::Bullet;
+                heading.head.id = decimal(tag_attribute(tag, "idRef")).value_or(UINT32_MAX);
+            }
+            break;
+        }
+        headings_.emplace(*id, heading);
+    }
+
+    // The numberings and bullets before the paragraph shapes, parsed as one
+    // fragment; each stored under its own id.
+    void read_lists(std::string_view xml) {
+        lists_read_ = true;
+        const std::size_t first = std::min(xml.find("numberings"), xml.find("bullets"));
+        const std::size_t open = first == std::string_view::npos ? first : xml.rfind('<', first);
+        // Past the later of the two lists' end tags.
+        std::size_t end = std::string_view::npos;
+        for (const std::string_view list : {"numberings>", "bullets>"}) {
+            const std::size_t at = xml.rfind(list);
+            if (at == std::string_view::npos || !is_end_tag(xml, at)) continue;
+            if (end == std::string_view::npos || at + list.size() > end) end = at + list.size();
+        }
+        if (open == std::string_view::npos || end == std::string_view::npos || end <= first) return;
+        pugi::xml_document fragment;
+        if (!fragment.load_buffer(xml.data() + open, end - open, pugi::parse_default | pugi::parse_fragment)) return;
+        for (pugi::xml_node list : fragment.children()) {
+            for (pugi::xml_node item : list.children()) {
+                const std::uint32_t id = attribute_u32(item, "id");
+                if (id >= kMaxListIds) continue;
+                if (local_name(item) == "numbering") {
+                    if (document_.numberings.size() <= id) document_.numberings.resize(std::size_t{id} + 1);
+                    document_.numberings[id] = read_numbering(item);
+                } else if (local_name(item) == "bullet") {
+                    if (document_.bullets.size() <= id) document_.bullets.resize(std::size_t{id} + 1);
+                    document_.bullets[id] = item.attribute("char").value();
+                }
             }
         }
-        levels_.emplace(*id, level);
     }
 
     ZipArchive& zip_;
     const PackageIndex& index_;
+    tree::Document& document_;  // takes the numberings and bullets
     std::unique_ptr<EntryStream> stream_;
-    std::unordered_map<std::uint32_t, std::uint8_t> levels_;  // shape id -> heading level, 0 for body text
+    std::unordered_map<std::uint32_t, ParagraphHeading> headings_;  // by shape id
     std::size_t scanned_ = 0;                               // where the search for the next mark resumes
     std::size_t shape_at_ = std::string_view::npos;         // the start tag of the shape being read
     bool opened_ = false;
     bool finished_ = false;
+    bool lists_read_ = false;
 };
 
 std::string_view extension_of(std::string_view name) {
@@ -263,9 +343,9 @@ Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, cons
 
     tree::Document document;
     PackageIndex index = read_package_index(*zip, options.metadata);
-    OutlineHeadings headings(*zip, index);
+    ParagraphShapes shapes(*zip, index, document);
     PictureItems pictures(*zip, index, document, options.collect_images);
-    SectionWalker walker(document, WalkSetup{[&headings](std::uint32_t shape_id) { return headings.level(shape_id); },
+    SectionWalker walker(document, WalkSetup{[&shapes](std::uint32_t shape_id) { return shapes.heading(shape_id); },
                                              [&pictures](std::string_view id) { return pictures.name(id); }});
 
     std::vector<std::string> master_pages;

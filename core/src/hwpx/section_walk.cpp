@@ -89,11 +89,23 @@ bool cells_tile_grid(const tree::Table& table) {
     return std::all_of(covered.begin(), covered.end(), [](bool slot) { return slot; });
 }
 
+// The outline numbering the section's definition names (hp:secPr in a run
+// of its first paragraph).
+std::uint32_t outline_numbering(pugi::xml_node section) {
+    const pugi::xml_node paragraph = child_named(section, "p");
+    for (pugi::xml_node run : paragraph.children()) {
+        const pugi::xml_node definition = child_named(run, "secPr");
+        if (definition) return attribute_u32(definition, "outlineShapeIDRef", UINT32_MAX);
+    }
+    return UINT32_MAX;
+}
+
 }  // namespace
 
 void SectionWalker::walk_section(pugi::xml_node section) {
     fields_.clear();
     deleting_ = false;
+    outline_numbering_ = outline_numbering(section);
     walk_blocks(section, document_.body, 0);
 }
 
@@ -147,8 +159,11 @@ void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tr
     if (!paragraph.inlines.empty()) {
         // Only a paragraph that is kept asks for its shape: the header is
         // read as far as the shapes asked for.
-        if (setup_.heading_level) {
-            paragraph.heading = setup_.heading_level(attribute_u32(paragraph_node, "paraPrIDRef", UINT32_MAX));
+        if (setup_.heading) {
+            const ParagraphHeading heading = setup_.heading(attribute_u32(paragraph_node, "paraPrIDRef", UINT32_MAX));
+            paragraph.heading = heading.level;
+            paragraph.head = heading.head;
+            if (paragraph.head.kind == tree::ParagraphHead::Kind::Outline) paragraph.head.id = outline_numbering_;
         }
         out.push_back(tree::Block{std::move(paragraph)});
     }

@@ -27,10 +27,17 @@ inline constexpr std::size_t MAX_OPEN_FIELDS = 64;
 // beyond it (no real table comes near) the cells are placed in record order.
 inline constexpr std::uint64_t MAX_TABLE_GRID_SLOTS = std::uint64_t{1} << 20;
 
+// What a paragraph shape says of its paragraphs' heading: the outline
+// level (1..6, 0 for body text) and the number or bullet drawn before them
+// (ids as the header gives them; an outline head's id is the section's).
+struct ParagraphHeading {
+    std::uint8_t level = 0;
+    tree::ParagraphHead head;
+};
+
 struct WalkSetup {
-    // The heading level (1..6) of an outline paragraph shape, by shape id;
-    // 0 for any other shape.
-    std::function<std::uint8_t(std::uint32_t shape_id)> heading_level;
+    // The heading of a paragraph shape, by shape id.
+    std::function<ParagraphHeading(std::uint32_t shape_id)> heading;
     // The binary item's name as stored under BinData/ ("image1.png") for
     // a picture's item id; empty when unknown. Called once per picture.
     std::function<std::string(std::string_view item_id)> picture_name;
@@ -79,6 +86,7 @@ private:
     bool link_run_open_ = false;                 // the paragraph's last inline is the innermost link's run
     bool deleting_ = false;                      // inside text deleted under change tracking
     bool space_owed_ = false;                    // a form control's text ended: text after it starts with a space
+    std::uint32_t outline_numbering_ = UINT32_MAX;  // the section's outline numbering id
 };
 
 }  // namespace marlune
