@@ -324,6 +324,8 @@ def hwp_document(sections: Sequence[bytes | None], compressed: bool = True,
 # **bin_data_item(1, "png", data), SUMMARY_STREAM: summary_info({...})}).
 
 HWPTAG_BIN_DATA = 18
+HWPTAG_NUMBERING = 23
+HWPTAG_BULLET = 24
 HWPTAG_PARA_SHAPE = 25
 BIN_LINK, BIN_EMBEDDING, BIN_STORAGE = 0, 1, 2
 # BIN_DATA compression: as the document, always, never.
@@ -349,10 +351,43 @@ def bin_data_record(item_id: int = 1, extension: str = "png", kind: int = BIN_EM
     return record(HWPTAG_BIN_DATA, 1, body[:len(body) - cut])
 
 
-def para_shape_record(heading: int = HEADING_NONE, level: int = 0) -> bytes:
+def para_shape_record(heading: int = HEADING_NONE, level: int = 0, head_id: int = 0) -> bytes:
     """An HWPTAG_PARA_SHAPE record: properties 1 (heading type at bit 23,
-    level 0-6 at bit 25), the rest of the shape zero."""
-    return record(HWPTAG_PARA_SHAPE, 1, struct.pack("<I", heading << 23 | level << 25) + bytes(50))
+    level 0-6 at bit 25), the numbering or bullet id (1-based) at offset
+    30, the rest of the shape zero."""
+    return record(HWPTAG_PARA_SHAPE, 1, struct.pack("<I26xH20x", heading << 23 | level << 25, head_id))
+
+
+def _head_info(shape: int = 0) -> bytes:
+    """A paragraph head's description: properties (number shape at bit 5),
+    width adjustment, distance, character shape id."""
+    return struct.pack("<IhhI", shape << 5, 0, 0, 0)
+
+
+def numbering_record(levels: Sequence[tuple[str, int]], starts: Sequence[int] | None = None,
+                     start: int = 0) -> bytes:
+    """An HWPTAG_NUMBERING record: seven levels of (format, number shape),
+    missing ones empty; the u16 start number; each level's start number
+    when starts is given (newer files)."""
+    levels = list(levels) + [("", 0)] * (7 - len(levels))
+    body = b"".join(_head_info(shape) + _counted_utf16(fmt) for fmt, shape in levels[:7])
+    body += struct.pack("<H", start)
+    if starts is not None:
+        body += struct.pack("<7I", *(list(starts) + [1] * (7 - len(starts))))
+    return record(HWPTAG_NUMBERING, 1, body)
+
+
+def bullet_record(char: str) -> bytes:
+    """An HWPTAG_BULLET record: head description, the bullet character,
+    picture bullet fields."""
+    return record(HWPTAG_BULLET, 1, _head_info() + char.encode("utf-16-le") + bytes(10))
+
+
+def section_definition(outline_numbering: int) -> bytes:
+    """A paragraph holding the section definition control ("secd") that
+    names its outline numbering (1-based, 0 for none)."""
+    body = struct.pack("<I10xH", 0, outline_numbering) + bytes(8)
+    return para(with_control("", 2, "secd")) + ctrl_header("secd", 1, body)
 
 
 def doc_info(records: Iterable[bytes] = (), compressed: bool = True) -> bytes:

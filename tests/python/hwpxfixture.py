@@ -103,17 +103,40 @@ def section(*paragraphs: str) -> str:
     return f"{DECLARATION}<hs:sec {NAMESPACES}>" + "".join(paragraphs) + "</hs:sec>"
 
 
-def header_xml(outline_shapes: dict[int, int | None] | None = None, padding: int = 0) -> str:
+def numbering(ident: int, levels: list[tuple[str, str, int]]) -> str:
+    """An hh:numbering: levels of (format, numFormat, start), level 1 first."""
+    heads = "".join(f'<hh:paraHead start="{start}" level="{k + 1}" align="LEFT" numFormat="{shape}" '
+                    f'charPrIDRef="4294967295">{escape(fmt)}</hh:paraHead>'
+                    for k, (fmt, shape, start) in enumerate(levels))
+    return f'<hh:numbering id="{ident}" start="0">{heads}</hh:numbering>'
+
+
+def bullet(ident: int, char: str) -> str:
+    return (f'<hh:bullet id="{ident}" char={quoteattr(char)} useImage="0">'
+            '<hh:paraHead level="0" align="LEFT" numFormat="DIGIT"/></hh:bullet>')
+
+
+def header_xml(outline_shapes: dict[int, int | None] | None = None, padding: int = 0,
+               heads: dict[int, tuple[str, int, int]] | None = None, numberings: list[str] = (),
+               bullets: list[str] = ()) -> str:
     """Paragraph shapes: id -> outline level (0-based), None for body text;
-    each shape and the character shapes before them padded with that many
-    bytes of margins (a real header's bulk)."""
+    heads: id -> (heading type, idRef, level) for numbered and bulleted
+    shapes. Each shape and the character shapes before them padded with
+    that many bytes of margins (a real header's bulk)."""
     margin = f'<hh:margin><hc:left value="{"0" * padding}" unit="HWPUNIT"/></hh:margin>' if padding else ""
-    shapes = "".join(f'<hh:paraPr id="{i}" tabPrIDRef="0"><hh:heading type="{"NONE" if lv is None else "OUTLINE"}" '
-                     f'idRef="0" level="{lv or 0}"/>{margin}</hh:paraPr>'
-                     for i, lv in (outline_shapes or {}).items())
+    all_heads = {i: ("NONE" if lv is None else "OUTLINE", 0, lv or 0) for i, lv in (outline_shapes or {}).items()}
+    all_heads.update(heads or {})
+    shapes = "".join(f'<hh:paraPr id="{i}" tabPrIDRef="0"><hh:heading type="{kind}" '
+                     f'idRef="{ref}" level="{lv}"/>{margin}</hh:paraPr>'
+                     for i, (kind, ref, lv) in all_heads.items())
     characters = f'<hh:charProperties itemCnt="1"><hh:charPr id="0">{margin}</hh:charPr></hh:charProperties>'
-    return (f"{DECLARATION}<hh:head {NAMESPACES}><hh:refList>{characters}"
-            f'<hh:paraProperties itemCnt="{len(outline_shapes or {})}">{shapes}</hh:paraProperties>'
+    lists = ""
+    if numberings:
+        lists += f'<hh:numberings itemCnt="{len(numberings)}">' + "".join(numberings) + "</hh:numberings>"
+    if bullets:
+        lists += f'<hh:bullets itemCnt="{len(bullets)}">' + "".join(bullets) + "</hh:bullets>"
+    return (f"{DECLARATION}<hh:head {NAMESPACES}><hh:refList>{characters}{lists}"
+            f'<hh:paraProperties itemCnt="{len(all_heads)}">{shapes}</hh:paraProperties>'
             f"</hh:refList></hh:head>")
 
 
@@ -134,6 +157,7 @@ def content_hpf(sections: list[str], pictures: list[str], metadata: dict[str, st
 
 def package(sections: list[str], *, pictures: dict[str, bytes] | None = None, metadata: dict[str, str] | None = None,
             outline_shapes: dict[int, int | None] | None = None, shape_padding: int = 0, spine: bool = True,
+            header: str | None = None,
             encrypted: bool = False, extra: dict[str, bytes | str] | None = None, backslashes: bool = False,
             stored: bool = False) -> bytes:
     pictures = pictures or {}
@@ -141,7 +165,7 @@ def package(sections: list[str], *, pictures: dict[str, bytes] | None = None, me
     entries: dict[str, bytes | str] = {
         "mimetype": "application/hwp+zip",
         "version.xml": f'{DECLARATION}<hv:HCFVersion xmlns:hv="v" major="5" minor="1" micro="0" buildNumber="1"/>',
-        "Contents/header.xml": header_xml(outline_shapes, shape_padding),
+        "Contents/header.xml": header if header is not None else header_xml(outline_shapes, shape_padding),
         "Contents/content.hpf": content_hpf(names, list(pictures), metadata or {}, spine),
         "META-INF/manifest.xml": (f'{DECLARATION}<odf:manifest xmlns:odf="m">'
                                   + ('<odf:file-entry><odf:encryption-data/></odf:file-entry>' if encrypted else "")

@@ -101,14 +101,15 @@ def test_pictures_named_by_their_binary_item_and_written_once(tmp_path):
 def test_outline_headings():
     info = hf.doc_info([hf.para_shape_record(), hf.para_shape_record(hf.HEADING_OUTLINE, 0),
                         hf.para_shape_record(hf.HEADING_OUTLINE, 2), hf.para_shape_record(hf.HEADING_OUTLINE, 6)])
-    # Outline headings come with styles; a document all in the default
-    # style (0) is not searched for them.
+    # Outline headings come with styles or their own paragraph shapes; a
+    # document all in the default style and shape (0) is not searched.
     styled = (hf.para("제목", shape=1, style=2) + hf.para("본문") + hf.para("소제목", shape=2, style=4)
               + hf.para("깊은 제목", shape=3, style=8))
-    unstyled = hf.para("제목", shape=1) + hf.para("본문")
+    unstyled = hf.para("제목") + hf.para("본문")
     convert = lambda *sections: marlune.convert(hf.hwp_document(list(sections), extra_streams={"DocInfo": info}))
     assert convert(styled) == "# 제목\n\n본문\n\n### 소제목\n\n###### 깊은 제목"
     assert convert(unstyled) == "제목\n\n본문"
+    assert convert(hf.para("제목", shape=1) + hf.para("본문")) == "# 제목\n\n본문"
     # A later section's styles make its headings, whatever came before.
     assert convert(unstyled, styled).endswith("본문\n\n# 제목\n\n본문\n\n### 소제목\n\n###### 깊은 제목")
 

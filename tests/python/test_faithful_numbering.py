@@ -1,0 +1,141 @@
+"""Numbers and bullets the word processor draws before paragraphs: number
+shapes and formats, counters across levels and sections, bullets, outline
+numbers, and how they are written (list items, headings, table cells)."""
+
+from __future__ import annotations
+
+import re
+
+import pytest
+
+import hwpfixture as hf
+import hwpxfixture as xf
+import marlune
+
+H = hf.HEADING_NUMBER
+DEFAULT_OUTLINE = [("^1.", 0), ("^2.", 8), ("^3)", 0), ("^4)", 8), ("(^5)", 0), ("(^6)", 8), ("^7", 1)]
+
+
+def hwpx(paragraphs: list[str], **header: object) -> str:
+    return marlune.convert(xf.package([xf.section(*paragraphs)], header=xf.header_xml(**header)))
+
+
+# numFormat, the level's start, what the paragraph's head shows.
+SHAPES = [
+    ("DIGIT", 7, "7."), ("CIRCLED_DIGIT", 3, "③."), ("CIRCLED_DIGIT", 24, "㉔."), ("CIRCLED_DIGIT", 50, "㊿."),
+    ("CIRCLED_DIGIT", 51, "51."), ("ROMAN_CAPITAL", 4, "Ⅳ."), ("ROMAN_CAPITAL", 14, "XIV."),
+    ("ROMAN_SMALL", 9, "ⅸ."), ("LATIN_CAPITAL", 2, "B."), ("LATIN_SMALL", 28, "bb."),
+    ("CIRCLED_LATIN_CAPITAL", 1, "Ⓐ."), ("CIRCLED_LATIN_SMALL", 26, "ⓩ."), ("HANGUL_SYLLABLE", 3, "다."),
+    ("HANGUL_SYLLABLE", 15, "가."), ("CIRCLED_HANGUL_SYLLABLE", 2, "㉯."), ("HANGUL_JAMO", 4, "ㄹ."),
+    ("CIRCLED_HANGUL_JAMO", 14, "㉭."), ("HANGUL_PHONETIC", 24, "이십사."), ("HANGUL_PHONETIC", 110, "백십."),
+    ("IDEOGRAPH", 3, "三."), ("IDEOGRAPH", 2025, "二千二十五."), ("CIRCLED_IDEOGRAPH", 10, "㊉."),
+    ("CIRCLED_IDEOGRAPH", 11, "十一."), ("DECAGON_CIRCLE", 2, "을."), ("DECAGON_CIRCLE_HANJA", 10, "癸."),
+    ("UNKNOWN_SHAPE", 5, "5."), ("DIGIT", 0, "0."),
+]
+
+
+@pytest.mark.parametrize("shape, start, expected", SHAPES)
+def test_number_shapes(shape, start, expected):
+    numbering = xf.numbering(1, [("^1.", shape, start)])
+    markdown = hwpx([xf.p("항목", shape=1)], heads={1: ("NUMBER", 1, 0)}, numberings=[numbering])
+    # A number that is not a list marker follows one.
+    assert markdown == (f"{expected} 항목" if re.fullmatch(r"[0-9]+\.", expected) else f"- {expected} 항목")
+
+
+# A level's format, the numbers of the levels so far: the head.
+FORMATS = [
+    ("^1.", "3."), ("(^2)", "(나)"), ("^1.^2.^3", "3.나.ⅱ"), ("제^1장", "제3장"), ("^2)", "나)"),
+    ("^", "^"), ("^9.", "^9."), ("^0^", "^0^"), ("", None),
+]
+
+
+@pytest.mark.parametrize("fmt, expected", FORMATS)
+def test_format_strings(fmt, expected):
+    numbering = xf.numbering(1, [("^1.", "DIGIT", 3), ("^2.", "HANGUL_SYLLABLE", 2), (fmt, "ROMAN_SMALL", 2)])
+    heads = {1: ("NUMBER", 1, 0), 2: ("NUMBER", 1, 1), 3: ("NUMBER", 1, 2)}
+    markdown = hwpx([xf.p("일", shape=1), xf.p("이", shape=2), xf.p("삼", shape=3)], heads=heads,
+                    numberings=[numbering])
+    last = markdown.split("\n")[-1].strip()
+    if expected is None:
+        assert last == "삼"  # an empty format draws nothing
+    else:
+        assert last == (f"{expected} 삼" if re.fullmatch(r"[0-9]+[.)]", expected) else f"- {expected} 삼")
+
+
+def numbered_hwp(sections: list[bytes], numberings: list[bytes], shapes: list[bytes]) -> str:
+    info = hf.doc_info([*numberings, *shapes])
+    return marlune.convert(hf.hwp_document(sections, extra_streams={"DocInfo": info}))
+
+
+def test_counters_reset_below_their_level_and_run_across_sections():
+    numbering = hf.numbering_record(DEFAULT_OUTLINE, starts=[1, 1, 1])
+    shapes = [hf.para_shape_record(), hf.para_shape_record(H, 0, 1), hf.para_shape_record(H, 1, 1),
+              hf.para_shape_record(H, 2, 1)]
+    first = (hf.para("목적", shape=1) + hf.para("배경", shape=2) + hf.para("범위", shape=2)
+             + hf.para("세부", shape=3) + hf.para("본문") + hf.para("일정", shape=1) + hf.para("단계", shape=2))
+    second = hf.para("예산", shape=1) + hf.para("항목", shape=2)
+    assert numbered_hwp([first, second], [numbering], shapes) == (
+        "1. 목적\n   - 가. 배경\n   - 나. 범위\n     1) 세부\n\n본문\n\n"
+        "2. 일정\n   - 가. 단계\n3. 예산\n   - 가. 항목")
+
+
+def test_start_numbers_and_separate_numberings():
+    # A level never counted shows its start; each numbering counts alone.
+    shapes = [hf.para_shape_record(), hf.para_shape_record(H, 1, 1), hf.para_shape_record(H, 0, 2),
+              hf.para_shape_record(H, 0, 1)]
+    numberings = [hf.numbering_record([("^1.", 0), ("^1-^2", 0)], starts=[5, 3]),
+                  hf.numbering_record([("^1)", 0)], start=4)]
+    section = (hf.para("깊은", shape=1) + hf.para("다른", shape=2) + hf.para("얕은", shape=3)
+               + hf.para("다른 둘", shape=2) + hf.para("얕은 둘", shape=3))
+    assert numbered_hwp([section], numberings, shapes) == (
+        "- 5-3 깊은\n4) 다른\n5. 얕은\n5) 다른 둘\n6. 얕은 둘")
+
+
+BULLETS = [
+    pytest.param("□", "- □ 항목", id="glyph-kept"),
+    pytest.param("○", "- ○ 항목", id="circle-kept"),
+    pytest.param("•", "- 항목", id="plain-dropped"),
+    pytest.param("\uf0a7", "- 항목", id="symbol-font-dropped"),
+    pytest.param("-", "- 항목", id="hyphen-dropped"),
+    pytest.param("*", "- \\* 항목", id="star-escaped"),
+    pytest.param("+", "- \\+ 항목", id="plus-escaped"),
+]
+
+
+@pytest.mark.parametrize("char, expected", BULLETS)
+def test_bullets(char, expected):
+    shapes = [hf.para_shape_record(), hf.para_shape_record(hf.HEADING_BULLET, 0, 1)]
+    info = hf.doc_info([hf.bullet_record(char), *shapes])
+    document = hf.hwp_document([hf.para("항목", shape=1)], extra_streams={"DocInfo": info})
+    assert marlune.convert(document) == expected
+    markdown = hwpx([xf.p("항목", shape=1)], heads={1: ("BULLET", 1, 0)}, bullets=[xf.bullet(1, char)])
+    assert markdown == expected
+
+
+def test_outline_numbers_follow_the_section_definition():
+    chapters = hf.numbering_record([("제^1장", 0), ("^2.", 0)], starts=[1, 1])
+    shapes = [hf.para_shape_record(), hf.para_shape_record(hf.HEADING_OUTLINE, 0),
+              hf.para_shape_record(hf.HEADING_OUTLINE, 1)]
+    numberings = [hf.numbering_record(DEFAULT_OUTLINE, starts=[1]), chapters]
+    section = (hf.section_definition(2) + hf.para("총칙", shape=1, style=1) + hf.para("목적", shape=2, style=2)
+               + hf.para("정의", shape=2, style=2) + hf.para("본칙", shape=1, style=1))
+    assert numbered_hwp([section], numberings, shapes) == "# 제1장 총칙\n\n## 1. 목적\n\n## 2. 정의\n\n# 제2장 본칙"
+    # Without an outline numbering the headings stand bare.
+    bare = hf.section_definition(0) + hf.para("총칙", shape=1, style=1)
+    assert numbered_hwp([bare], numberings, shapes) == "# 총칙"
+
+
+def test_hwpx_outline_numbers():
+    outline = xf.numbering(2, [("^1.", "ROMAN_CAPITAL", 1), ("^2)", "LATIN_SMALL", 1)])
+    definition = '<hp:p id="0" paraPrIDRef="0" styleIDRef="0"><hp:run charPrIDRef="0">' \
+                 '<hp:secPr outlineShapeIDRef="2"/></hp:run></hp:p>'
+    markdown = hwpx([definition, xf.p("개요", shape=1), xf.p("세부", shape=2), xf.p("다음", shape=1)],
+                    outline_shapes={0: None, 1: 0, 2: 1}, numberings=[outline])
+    assert markdown == "# Ⅰ. 개요\n\n## a) 세부\n\n# Ⅱ. 다음"
+
+
+def test_heads_in_table_cells_are_plain_text():
+    numbering = xf.numbering(1, [("^1.", "DIGIT", 1)])
+    table = xf.table([[xf.cell(xf.p("첫째", shape=1), 0, 0), xf.cell(xf.p("둘째", shape=1), 0, 1)]], 1, 2)
+    markdown = hwpx([xf.p(table)], heads={1: ("NUMBER", 1, 0)}, numberings=[numbering])
+    assert markdown == "|1. 첫째|2. 둘째|\n|---|---|"
