@@ -3,6 +3,8 @@
 // the tree built by that format's reader, then rendered.
 #include "hwpx/hwpx_tree.hpp"
 #include "hwp/hwp_tree.hpp"
+#include "faithful/clean_text.hpp"
+#include "faithful/picture_names.hpp"
 #include "faithful/render.hpp"
 #include "faithful/tree_text.hpp"
 #include "hwp/document.hpp"
@@ -15,6 +17,8 @@ namespace marlune {
 namespace {
 
 ConvertedDocument finish(tree::Document document, const ConvertOptions& options) {
+    clean_tree_text(document);
+    name_pictures(document);
     ConvertedDocument converted;
     converted.markdown = render_tree(document, options);
     if (options.collect_texts) converted.texts = tree_texts(document, options);

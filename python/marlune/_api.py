@@ -25,8 +25,11 @@ _TIME_KEYS = ("created", "modified")
 
 @dataclass(frozen=True)
 class Image:
-    """A picture stored in the document: its name as stored (``BIN0001.jpg``),
-    its media type from the content, and its bytes."""
+    """A picture stored in the document: its name, its media type from the
+    content, and its bytes. The name is the one stored (``BIN0001.jpg``) made
+    a safe file name: its last path component only, without control
+    characters, at most 100 bytes of UTF-8, never empty (``image-3.png``),
+    unique in the document (``a-2.png``); the Markdown's links use it too."""
 
     name: str
     media_type: str
@@ -76,18 +79,35 @@ def link_target(path: str) -> str:
     return _LINK_UNSAFE.sub(_percent_encoded, path)
 
 
-def _is_plain_name(name: str) -> bool:
-    """A name that stays inside its folder: no separator, not a dot entry."""
+def _is_file_name(name: str) -> bool:
+    """A name that stays inside its folder: one component, not a dot entry."""
     return name not in ("", ".", "..") and "/" not in name and "\0" not in name
 
 
 def write_images(folder: str, images: list[tuple[str, str, bytes]]) -> None:
-    """Writes each picture into folder (created if missing) under its stored
-    name; a name that would leave the folder is not written."""
-    os.makedirs(folder, exist_ok=True)
+    """Writes each picture into folder (created if missing) under its name
+    (one safe file name, unique in the document). A picture that cannot be
+    written raises RuntimeError naming it and the folder; no part of it is
+    left behind."""
+    for name, _media_type, _data in images:
+        if not _is_file_name(name):
+            raise RuntimeError(f"picture name {name!r} is not a file name; nothing written")
+    try:
+        os.makedirs(folder, exist_ok=True)
+    except OSError as error:
+        raise _write_error(images[0][0] if images else None, folder, error) from error
     for name, _media_type, data in images:
-        if _is_plain_name(name):
+        try:
             write_atomically(os.path.join(folder, name), data)
+        except OSError as error:
+            raise _write_error(name, folder, error) from error
+
+
+def _write_error(name: str | None, folder: str, error: OSError) -> RuntimeError:
+    reason = error.strerror or str(error)
+    if name is None:
+        return RuntimeError(f"cannot create the picture folder {folder!r}: {reason}")
+    return RuntimeError(f"cannot write picture {name!r} into {folder!r}: {reason}")
 
 
 def run(source: Source, options: dict[str, Any], *, collect: bool, folder: str | None = None,

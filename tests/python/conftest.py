@@ -6,9 +6,11 @@ it under pytest's ``tmp_path``; real documents are only read, never copied.
 
 from __future__ import annotations
 
+import functools
 import os
 import sys
-from collections.abc import Callable
+from collections.abc import Callable, Iterator
+from typing import Any
 from pathlib import Path
 
 import pytest
@@ -18,6 +20,7 @@ if str(TESTS_DIR) not in sys.path:
     sys.path.insert(0, str(TESTS_DIR))
 
 import hwpfixture  # noqa: E402
+import outputcheck  # noqa: E402
 
 from marlune import _marlune  # noqa: E402
 
@@ -34,6 +37,28 @@ CORPUS_DIR = REPO_ROOT.parent / "shared" / "corpus"
 # Both entry points, for tests where they must behave alike.
 ENTRY_POINTS = [_marlune.hwp_to_markdown, _marlune.hwp_debug_records]
 ENTRY_POINT_IDS = ["markdown", "records"]
+
+
+@pytest.fixture(autouse=True, scope="session")
+def every_output_is_checked() -> Iterator[None]:
+    """Every conversion any test runs has its output checked for control
+    characters, lone surrogates and unsafe picture names."""
+    from marlune import _convert
+
+    def checked(function: Callable[..., Any], output: Callable[[Any], list[str]]) -> Callable[..., Any]:
+        @functools.wraps(function)
+        def call(*args: Any, **kwargs: Any) -> Any:
+            result = function(*args, **kwargs)
+            faults = output(result)
+            assert not faults, f"unclean output: {faults[:5]}"
+            return result
+        return call
+
+    original = _convert.convert, _convert.parse
+    _convert.convert = checked(_convert.convert, outputcheck.output_faults)
+    _convert.parse = checked(_convert.parse, lambda result: outputcheck.output_faults(*result))
+    yield
+    _convert.convert, _convert.parse = original
 
 
 @pytest.fixture

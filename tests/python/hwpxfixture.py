@@ -140,33 +140,39 @@ def header_xml(outline_shapes: dict[int, int | None] | None = None, padding: int
             f"</hh:refList></hh:head>")
 
 
-def content_hpf(sections: list[str], pictures: list[str], metadata: dict[str, str], spine: bool = True) -> str:
+def content_hpf(sections: list[str], pictures: list[str], metadata: dict[str, str], spine: bool = True,
+                items: dict[str, str] | None = None) -> str:
+    """The content index; ``items`` adds manifest items by id -> href as given."""
     meta = "".join(f'<opf:meta name={quoteattr(k)} content="text">{escape(v)}</opf:meta>'
                    for k, v in metadata.items() if k != "title")
     title = f"<opf:title>{escape(metadata.get('title', ''))}</opf:title>"
-    items = '<opf:item id="header" href="Contents/header.xml" media-type="application/xml"/>'
-    items += "".join(f'<opf:item id="section{n}" href="{name}" media-type="application/xml"/>'
+    entries = '<opf:item id="header" href="Contents/header.xml" media-type="application/xml"/>'
+    entries += "".join(f'<opf:item id="section{n}" href="{name}" media-type="application/xml"/>'
                      for n, name in enumerate(sections))
-    items += "".join(f'<opf:item id="{name.split(".")[0]}" href="BinData/{name}" media-type="image/png"/>'
+    entries += "".join(f'<opf:item id="{name.split(".")[0]}" href="BinData/{name}" media-type="image/png"/>'
                      for name in pictures)
+    entries += "".join(f'<opf:item id={quoteattr(k)} href={quoteattr(v)} media-type="image/png"/>'
+                     for k, v in (items or {}).items())
     refs = '<opf:itemref idref="header"/>' + "".join(
         f'<opf:itemref idref="section{n}"/>' for n in range(len(sections))) if spine else ""
     return (f"{DECLARATION}<opf:package {NAMESPACES}><opf:metadata>{title}{meta}</opf:metadata>"
-            f"<opf:manifest>{items}</opf:manifest><opf:spine>{refs}</opf:spine></opf:package>")
+            f"<opf:manifest>{entries}</opf:manifest><opf:spine>{refs}</opf:spine></opf:package>")
 
 
 def package(sections: list[str], *, pictures: dict[str, bytes] | None = None, metadata: dict[str, str] | None = None,
             outline_shapes: dict[int, int | None] | None = None, shape_padding: int = 0, spine: bool = True,
             header: str | None = None,
             encrypted: bool = False, extra: dict[str, bytes | str] | None = None, backslashes: bool = False,
-            stored: bool = False) -> bytes:
+            stored: bool = False, items: dict[str, str] | None = None) -> bytes:
+    """A package; ``items`` are manifest items (id -> href) whose entries, if
+    any, come in ``extra``."""
     pictures = pictures or {}
     names = [f"Contents/section{n}.xml" for n in range(len(sections))]
     entries: dict[str, bytes | str] = {
         "mimetype": "application/hwp+zip",
         "version.xml": f'{DECLARATION}<hv:HCFVersion xmlns:hv="v" major="5" minor="1" micro="0" buildNumber="1"/>',
         "Contents/header.xml": header if header is not None else header_xml(outline_shapes, shape_padding),
-        "Contents/content.hpf": content_hpf(names, list(pictures), metadata or {}, spine),
+        "Contents/content.hpf": content_hpf(names, list(pictures), metadata or {}, spine, items),
         "META-INF/manifest.xml": (f'{DECLARATION}<odf:manifest xmlns:odf="m">'
                                   + ('<odf:file-entry><odf:encryption-data/></odf:file-entry>' if encrypted else "")
                                   + "</odf:manifest>"),

@@ -148,15 +148,6 @@ def test_images_folder_is_created_and_linked(tmp_path, rich, folder):
     assert marlune.parse(rich, images=folder(tmp_path)).markdown == markdown
 
 
-def test_pictures_are_written_only_under_plain_names(tmp_path):
-    images = [("BIN0001.png", "image/png", b"\x89PNG"), ("../escape.png", "image/png", b"x"),
-              ("..", "", b"x"), ("", "", b"x"), ("BIN0002.jpg", "image/jpeg", b"\xff\xd8")]
-    _api.write_images(str(tmp_path / "pics"), images)
-    assert sorted(os.listdir(tmp_path / "pics")) == ["BIN0001.png", "BIN0002.jpg"]
-    assert (tmp_path / "pics" / "BIN0001.png").read_bytes() == b"\x89PNG"
-    assert sorted(os.listdir(tmp_path)) == ["pics"]
-
-
 @pytest.mark.parametrize("text", ["\ufeff바이트 순서 표시로 시작", "a é 한 中 \U0001d11e 끝\ufeff", "ascii only"],
                          ids=["leading-bom", "every-width", "ascii"])
 def test_text_of_every_width_reaches_python_unchanged(text):

@@ -20,7 +20,6 @@ namespace marlune {
 namespace {
 
 constexpr std::string_view kDefaultHeaderPath = "Contents/header.xml";
-constexpr std::string_view kBinDataPrefix = "BinData/";
 constexpr std::string_view kOctetStream = "application/octet-stream";
 // Outline levels past this are written at the deepest Markdown heading.
 constexpr std::uint32_t kDeepestHeading = 6;
@@ -264,12 +263,14 @@ private:
     bool lists_read_ = false;
 };
 
-std::string_view extension_of(std::string_view name) {
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+// The extension of a path's last component.
+std::string_view extension_of(std::string_view path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || path.find_first_of("/\\", dot) != std::string_view::npos) return {};
+    return path.substr(dot + 1);
 }
 
-// Pictures by binary item id: the name as stored under BinData/, and, when
+// Pictures by binary item id: the item's path in the package, and, when
 // asked, each item's bytes once. A missing or damaged item keeps its name
 // without data.
 class PictureItems {
@@ -277,25 +278,24 @@ public:
     PictureItems(ZipArchive& zip, const PackageIndex& index, tree::Document& document, bool collect)
         : zip_(zip), index_(index), document_(document), collect_(collect) {}
 
+    // The item's path in the package: the renderer's safe name is made from it.
     std::string name(std::string_view id) {
         const ManifestItem* item = index_.item(id);
         if (item == nullptr) return {};
-        std::string_view href = item->href;
-        std::string name(href.starts_with(kBinDataPrefix) ? href.substr(kBinDataPrefix.size()) : href);
-        if (collect_ && collected_.insert(name).second) collect(*item, name);
-        return name;
+        if (collect_ && collected_.insert(item->href).second) collect(*item);
+        return item->href;
     }
 
 private:
-    void collect(const ManifestItem& item, const std::string& name) {
+    void collect(const ManifestItem& item) {
         const ZipEntry* entry = find_item_entry(zip_, item.href);
         if (entry == nullptr) return;
         auto bytes = zip_.read(*entry);
         if (!bytes) return;
-        std::string_view media_type = sniff_media_type(*bytes, extension_of(name));
+        std::string_view media_type = sniff_media_type(*bytes, extension_of(item.href));
         if (media_type == kOctetStream && !item.media_type.empty()) media_type = item.media_type;
         document_.images.push_back(tree::BinaryItem{
-            name, std::string(media_type), std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size())});
+            item.href, std::string(media_type), std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size())});
     }
 
     ZipArchive& zip_;
