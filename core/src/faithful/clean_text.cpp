@@ -101,5 +101,9 @@ void clean_tree_text(tree::Document& document) {
         clean_optional(*text);
     }
     clean_controls(metadata.version);
+    for (tree::Numbering& numbering : document.numberings) {
+        for (tree::NumberingLevel& level : numbering.levels) clean_controls(level.format);
+    }
+    for (std::string& bullet : document.bullets) clean_controls(bullet);
 }
 }  // namespace marlune

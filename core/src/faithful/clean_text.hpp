@@ -14,8 +14,8 @@ namespace marlune {
 // vertical tab and form feed become spaces, the others are dropped.
 void clean_controls(std::string& text);
 
-// clean_controls over every string of the tree and its metadata (picture
-// names are made safe on their own).
+// clean_controls over every string of the tree, its metadata, numbering
+// formats and bullets (picture names are made safe on their own).
 void clean_tree_text(tree::Document& document);
 
 }  // namespace marlune
