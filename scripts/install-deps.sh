@@ -12,6 +12,11 @@ pkg-config --exists pugixml 2>/dev/null || need+=(libpugixml-dev)
 if [ -z "$(ls /usr/lib/*/libasan.so* /usr/lib/gcc/*/*/libasan.so 2>/dev/null | head -n1)" ]; then
   need+=(libasan8)
 fi
+# KaTeX checks that the equations' LaTeX renders; the tests run it with node
+# where node is installed.
+if command -v node >/dev/null 2>&1 && [ ! -f /usr/share/javascript/katex/katex.js ]; then
+  need+=(libjs-katex)
+fi
 
 [ ${#need[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then

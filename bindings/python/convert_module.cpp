@@ -153,12 +153,23 @@ bool set_table_mode(const char* name, marlune::ConvertOptions* options) {
     return true;
 }
 
+// The equations option by name; ValueError for any other.
+bool set_equation_mode(const char* name, marlune::ConvertOptions* options) {
+    const std::string_view mode = name;
+    if (mode != "latex" && mode != "script") {
+        PyErr_Format(PyExc_ValueError, "equations must be 'latex' or 'script', not '%s'", name);
+        return false;
+    }
+    options->equations = mode == "latex" ? marlune::EquationMode::Latex : marlune::EquationMode::Script;
+    return true;
+}
+
 // Options into the core's struct; CPython's own messages for wrong keywords
 // and types. source is positional-only, everything else keyword-only.
 bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune::ConvertOptions* options,
-                    const char* format = "O|$spppz#p:parse") {
+                    const char* format = "O|$spppz#ps:parse") {
     static const char* keywords[] = {"", "tables", "notes", "headers", "collect_images", "image_prefix", "metadata",
-                                     nullptr};
+                                     "equations", nullptr};
     const char* tables = "auto";
     int notes = 1;
     int headers = 0;
@@ -166,12 +177,13 @@ bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune
     const char* prefix = "";
     Py_ssize_t prefix_size = 0;
     int metadata = 1;
+    const char* equations = "latex";
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), source,
                                      &tables, &notes, &headers, &collect_images, &prefix, &prefix_size,
-                                     &metadata)) {
+                                     &metadata, &equations)) {
         return false;
     }
-    if (!set_table_mode(tables, options)) return false;
+    if (!set_table_mode(tables, options) || !set_equation_mode(equations, options)) return false;
     options->notes = notes != 0;
     options->headers = headers != 0;
     options->collect_images = collect_images != 0;
@@ -400,7 +412,7 @@ PyObject* py_texts(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* source_object = nullptr;
         marlune::ConvertOptions options;
-        if (!bind_arguments(args, kwargs, &source_object, &options, "O|$spppz#p:texts")) return nullptr;
+        if (!bind_arguments(args, kwargs, &source_object, &options, "O|$spppz#ps:texts")) return nullptr;
         options.collect_texts = true;
         return convert_source(source_object, options, [](const Conversion& conversion) {
             return text_list(conversion.document.texts);
@@ -409,12 +421,12 @@ PyObject* py_texts(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 // convert's arguments from a vectorcall: the source by position only, then
-// tables, notes and headers by position or keyword, refused in CPython's own
+// tables, notes, headers and equations by position or keyword, refused in CPython's own
 // wording. Parsing them here rather than through a tuple and a dict keeps
 // the work done under the interpreter lock small.
 bool bind_convert_arguments(PyObject* const* args, Py_ssize_t positional, PyObject* keyword_names,
                             PyObject** source, marlune::ConvertOptions* options) {
-    static constexpr const char* names[] = {"source", "tables", "notes", "headers"};
+    static constexpr const char* names[] = {"source", "tables", "notes", "headers", "equations"};
     constexpr Py_ssize_t count = std::size(names);
     if (positional > count) {
         PyErr_Format(PyExc_TypeError, "convert() takes at most %zd arguments (%zd given)", count, positional);
@@ -449,16 +461,19 @@ bool bind_convert_arguments(PyObject* const* args, Py_ssize_t positional, PyObje
         return false;
     }
     *source = values[0];
-    if (PyObject* tables = values[1]) {
-        if (!PyUnicode_Check(tables)) {
-            PyRef type_name = type_name_of(tables);
+    for (const auto& [slot, set_mode] : {std::pair{1, &set_table_mode}, std::pair{4, &set_equation_mode}}) {
+        PyObject* mode = values[slot];
+        if (mode == nullptr) continue;
+        if (!PyUnicode_Check(mode)) {
+            PyRef type_name = type_name_of(mode);
             if (type_name) {
-                PyErr_Format(PyExc_TypeError, "convert() argument 'tables' must be str, not %U", type_name.get());
+                PyErr_Format(PyExc_TypeError, "convert() argument '%s' must be str, not %U", names[slot],
+                             type_name.get());
             }
             return false;
         }
-        const char* name = PyUnicode_AsUTF8AndSize(tables, nullptr);
-        if (name == nullptr || !set_table_mode(name, options)) return false;
+        const char* name = PyUnicode_AsUTF8AndSize(mode, nullptr);
+        if (name == nullptr || !set_mode(name, options)) return false;
     }
     for (const auto& [slot, flag] : {std::pair{2, &options->notes}, std::pair{3, &options->headers}}) {
         if (values[slot] == nullptr) continue;
@@ -484,15 +499,33 @@ PyObject* py_convert(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     });
 }
 
+// The translator on its own, for scripts held elsewhere.
+PyObject* py_equation_to_latex(PyObject*, PyObject* script) {
+    return guarded([&]() -> PyObject* {
+        if (!PyUnicode_Check(script)) {
+            PyRef type_name = type_name_of(script);
+            if (type_name) {
+                PyErr_Format(PyExc_TypeError, "equation_to_latex() argument must be str, not %U", type_name.get());
+            }
+            return nullptr;
+        }
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(script, &size);
+        if (text == nullptr) return nullptr;
+        const std::string latex = marlune::equation_to_latex(std::string_view(text, static_cast<std::size_t>(size)));
+        return PyUnicode_FromStringAndSize(latex.data(), static_cast<Py_ssize_t>(latex.size()));
+    });
+}
+
 PyMethodDef module_functions[] = {
     {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_convert)), METH_FASTCALL | METH_KEYWORDS,
-     "convert(source, /, tables='auto', notes=True, headers=False)\n--\n\n"
+     "convert(source, /, tables='auto', notes=True, headers=False, equations='latex')\n--\n\n"
      "Converts an HWP or HWPX document (a path, or its bytes) and returns its Markdown only; the\n"
      "document's properties and pictures are not read. The interpreter lock is released while\n"
      "converting."},
     {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_parse)), METH_VARARGS | METH_KEYWORDS,
      "parse(source, /, *, tables='auto', notes=True, headers=False, collect_images=False, image_prefix='', "
-     "metadata=True)\n--\n\n"
+     "metadata=True, equations='latex')\n--\n\n"
      "Converts an HWP or HWPX document (a path, or its bytes) and returns (markdown, metadata, images):\n"
      "metadata a dict with times as integer microseconds since the epoch, images a list of\n"
      "(name, media_type, data) tuples (empty unless collect_images). metadata=False leaves out the\n"
@@ -500,9 +533,12 @@ PyMethodDef module_functions[] = {
      "released while converting."},
     {"texts", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_texts)), METH_VARARGS | METH_KEYWORDS,
      "texts(source, /, *, tables='auto', notes=True, headers=False, collect_images=False, image_prefix='', "
-     "metadata=True)\n--\n\n"
+     "metadata=True, equations='latex')\n--\n\n"
      "The text pieces the document's tree holds (paragraph texts cut at note marks, picture captions)\n"
      "from the parts the options render: what a reader of the Markdown must see. For tests."},
+    {"equation_to_latex", py_equation_to_latex, METH_O,
+     "equation_to_latex(script, /)\n--\n\n"
+     "The equation editor's script (\"{a} over {b}\") as LaTeX (\"\\\\frac{a}{b}\"), on one line."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,7 +1,8 @@
 """HWP 5.0 and HWPX documents to Markdown.
 
 ``convert``/``parse``: the faithful conversion (real table structure, notes,
-links, pictures, metadata), run without the interpreter lock.
+links, pictures, metadata, equations as LaTeX), run without the interpreter lock.
+``equation_to_latex``: the equation translator on its own.
 ``hwp_to_markdown``/``hwp_debug_records``: the exact conversion, unchanged.
 Framework integrations live in ``marlune.langchain``, ``marlune.llama_index``
 and ``marlune.dask``, imported only when asked for.
@@ -9,7 +10,7 @@ and ``marlune.dask``, imported only when asked for.
 
 from importlib.metadata import PackageNotFoundError, version
 
-from marlune._api import Document, Image, convert, parse
+from marlune._api import Document, Image, convert, equation_to_latex, parse
 from marlune._marlune import hwp_debug_records, hwp_to_markdown
 
 try:
@@ -17,4 +18,4 @@ try:
 except PackageNotFoundError:  # running from a source tree
     __version__ = "0+unknown"
 
-__all__ = ["convert", "parse", "Document", "Image", "hwp_to_markdown", "hwp_debug_records"]
+__all__ = ["convert", "parse", "equation_to_latex", "Document", "Image", "hwp_to_markdown", "hwp_debug_records"]

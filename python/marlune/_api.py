@@ -14,6 +14,7 @@ from marlune._files import write_atomically
 
 type Source = str | os.PathLike[str] | os.PathLike[bytes] | bytes | bytearray | memoryview
 type TableMode = Literal["auto", "html", "pipe"]
+type EquationMode = Literal["latex", "script"]
 type ImageFolder = str | os.PathLike[str] | os.PathLike[bytes] | None
 # What the extension module returns: Markdown, metadata with times as
 # microseconds since the epoch, (name, media type, bytes) of each picture.
@@ -150,7 +151,7 @@ def missing_extra(module: str, framework: str, extra: str) -> ImportError:
 
 
 def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, headers: bool = False,
-            images: ImageFolder = None) -> str:
+            images: ImageFolder = None, equations: EquationMode = "latex") -> str:
     """Converts an HWP 5.0 or HWPX document to Markdown with its table
     structure, notes, links and pictures kept.
 
@@ -160,21 +161,34 @@ def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, h
     ``notes``: footnotes and endnotes as Markdown footnotes. ``headers``: page
     headers, footers and master pages, each once. ``images``: a folder the
     pictures are written to (created if missing); the links then point into it.
+    ``equations``: ``"latex"`` (the equation editor's scripts translated to
+    LaTeX, ``$…$`` inside text, ``$$`` blocks alone in a paragraph) or
+    ``"script"`` (the scripts as written).
 
     The conversion runs without the interpreter lock, so threads convert in
     parallel. A document that cannot be read raises ``RuntimeError`` with the
     same text as ``hwp_to_markdown``; a wrong argument type ``TypeError``, an
-    unknown ``tables`` value ``ValueError``."""
+    unknown ``tables`` or ``equations`` value ``ValueError``."""
     # The Markdown only: the document's properties are not even read.
     if images is None:
-        return _convert.convert(source, tables=tables, notes=notes, headers=headers)
-    return _run(source, images, False, tables=tables, notes=notes, headers=headers, metadata=False)[0]
+        return _convert.convert(source, tables=tables, notes=notes, headers=headers, equations=equations)
+    return _run(source, images, False, tables=tables, notes=notes, headers=headers, metadata=False,
+                equations=equations)[0]
 
 
 def parse(source: Source, *, tables: TableMode = "auto", notes: bool = True, headers: bool = False,
-          images: ImageFolder = None) -> Document:
+          images: ImageFolder = None, equations: EquationMode = "latex") -> Document:
     """Converts like ``convert`` and returns a ``Document``: the Markdown, the
     document's metadata and its pictures' bytes (also written to ``images``
     when a folder is given)."""
-    markdown, metadata, items = _run(source, images, True, tables=tables, notes=notes, headers=headers)
+    markdown, metadata, items = _run(source, images, True, tables=tables, notes=notes, headers=headers,
+                                     equations=equations)
     return Document(markdown, metadata_values(metadata), [Image(*item) for item in items])
+
+
+def equation_to_latex(script: str) -> str:
+    """An equation editor script (``{a} over {b}``, ``sqrt x``, ``LEFT ( x
+    RIGHT )``) as LaTeX (``\\frac{a}{b}``) on one line, as ``convert`` writes
+    equations; an empty string for a script that shows nothing. What cannot be
+    read as structure is kept as the characters it is, so the LaTeX renders."""
+    return _convert.equation_to_latex(script)

@@ -7,6 +7,7 @@ def convert(
     tables: Literal["auto", "html", "pipe"] = "auto",
     notes: bool = True,
     headers: bool = False,
+    equations: Literal["latex", "script"] = "latex",
 ) -> str:
     """Converts an HWP or HWPX document (a path, or its bytes) and returns its
     Markdown only; the document's properties and pictures are not read. The
@@ -22,6 +23,7 @@ def parse(
     collect_images: bool = False,
     image_prefix: str = "",
     metadata: bool = True,
+    equations: Literal["latex", "script"] = "latex",
 ) -> tuple[str, dict[str, str | int], list[tuple[str, str, bytes]]]:
     """Converts an HWP or HWPX document (a path, or its bytes) and returns
     (markdown, metadata, images): metadata with times as integer microseconds
@@ -38,7 +40,11 @@ def texts(
     collect_images: bool = False,
     image_prefix: str = "",
     metadata: bool = True,
+    equations: Literal["latex", "script"] = "latex",
 ) -> list[str]:
     """The text pieces the document's tree holds (paragraph texts cut at note
     marks, picture captions) from the parts the options render: what a reader
     of the Markdown must see. For tests."""
+
+def equation_to_latex(script: str, /) -> str:
+    """The equation editor's script as LaTeX, on one line."""

@@ -62,6 +62,7 @@ class Settings:
     """How every document of a run is converted."""
     exact: bool = False
     tables: str = "auto"
+    equations: str = "latex"
     notes: bool = True
     headers: bool = False
     images: str | None = None  # the folder pictures are written under
@@ -105,6 +106,8 @@ def build_parser() -> argparse.ArgumentParser:
     faithful.add_argument("--tables", choices=("auto", "html", "pipe"),
                           help="tables as pipe tables with HTML where cells are merged (auto, the default), "
                                "always HTML, or always pipe tables")
+    faithful.add_argument("--equations", choices=("latex", "script"),
+                          help="equations as LaTeX (latex, the default) or as the equation editor's scripts")
     faithful.add_argument("--no-notes", action="store_true", help="leave out footnotes and endnotes")
     faithful.add_argument("--headers", action="store_true",
                           help="write page headers, footers and master pages, each once")
@@ -120,13 +123,15 @@ def build_parser() -> argparse.ArgumentParser:
 
 def settings_from(args: argparse.Namespace, parser: argparse.ArgumentParser) -> Settings:
     if args.exact:
-        given = [flag for flag, value in (("--tables", args.tables), ("--no-notes", args.no_notes),
+        given = [flag for flag, value in (("--tables", args.tables), ("--equations", args.equations),
+                                          ("--no-notes", args.no_notes),
                                           ("--headers", args.headers), ("--images", args.images),
                                           ("--front-matter", args.front_matter)) if value]
         if given:
             parser.error(f"{', '.join(given)}: not with --exact (options of the faithful conversion)")
         return Settings(exact=True)
-    return Settings(tables=args.tables or "auto", notes=not args.no_notes, headers=args.headers,
+    return Settings(tables=args.tables or "auto", equations=args.equations or "latex", notes=not args.no_notes,
+                    headers=args.headers,
                     images=args.images, front_matter=args.front_matter)
 
 
@@ -241,7 +246,8 @@ def image_folder(job: Job, settings: Settings) -> tuple[str, str]:
 
 
 def faithful_text(job: Job, settings: Settings) -> str:
-    options = {"tables": settings.tables, "notes": settings.notes, "headers": settings.headers}
+    options = {"tables": settings.tables, "equations": settings.equations, "notes": settings.notes,
+               "headers": settings.headers}
     folder, prefix = image_folder(job, settings) if settings.images is not None else (None, "")
     markdown, metadata, _images = run(job.source, options, collect=False, folder=folder, link_prefix=prefix)
     if settings.front_matter:

@@ -8,7 +8,7 @@ so records go straight to JSON Lines:
 
     convert_bag(paths).map(json.dumps).to_textfiles("out/*.jsonl")
 
-Options (``tables``, ``notes``, ``headers``, ``images``) go to
+Options (``tables``, ``equations``, ``notes``, ``headers``, ``images``) go to
 ``marlune.convert`` unchanged. The paths must be readable by the workers.
 Needs ``pip install "marlune[dask]"``.
 """

@@ -4,7 +4,7 @@
 ``GenericLoader`` and other blob loaders, from their bytes (no temporary
 file). Each yields one ``Document`` per file: the faithful Markdown, and
 metadata holding ``source`` and the document's own metadata (times as ISO
-8601 strings). Options (``tables``, ``notes``, ``headers``, ``images``) go to
+8601 strings). Options (``tables``, ``equations``, ``notes``, ``headers``, ``images``) go to
 ``marlune.convert`` unchanged. Needs ``pip install "marlune[langchain]"``.
 """
 

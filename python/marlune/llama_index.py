@@ -7,7 +7,7 @@ attributes, so it pickles for ``SimpleDirectoryReader(num_workers=…)``:
 
     SimpleDirectoryReader("archive", file_extractor={".hwp": MarluneReader(), ".hwpx": MarluneReader()})
 
-Options (``tables``, ``notes``, ``headers``, ``images``) go to
+Options (``tables``, ``equations``, ``notes``, ``headers``, ``images``) go to
 ``marlune.convert`` unchanged. Needs ``pip install "marlune[llama-index]"``.
 """
 

@@ -309,8 +309,11 @@ def test_failure_of_a_file_name_that_is_not_utf8_is_reported(tmp_path, bad_signa
 # The faithful conversion's options, and --exact
 # --------------------------------------------------------------------------
 
-# A paragraph, a table and a captioned picture: the two conversions differ here.
-MIXED_SECTION = (hf.para("본문") + hf.para(hf.para_text(hf.ctrl_char(11, "tbl "), hf.PARA_END))
+# A paragraph, a table, a captioned picture and an equation: the two
+# conversions differ here.
+MIXED_SECTION = (hf.para("본문") + hf.para(hf.para_text(hf.ctrl_char(11, "eqed"), hf.PARA_END))
+                 + hf.equation("{a} over {b}")
+                 + hf.para(hf.para_text(hf.ctrl_char(11, "tbl "), hf.PARA_END))
                  + hf.table([["a", "b"], ["c", "d"]])
                  + hf.para(hf.para_text(hf.ctrl_char(11, "gso "), hf.PARA_END)) + hf.picture(caption=["그림"], item=1))
 # Its picture's binary item, for hwp_document's extra_streams.
@@ -323,6 +326,7 @@ MIXED_STREAMS = {"DocInfo": hf.doc_info([hf.bin_data_record(1, "png")]),
     pytest.param(["--tables", "html"], {"tables": "html"}, id="tables-html"),
     pytest.param(["--tables", "pipe"], {"tables": "pipe"}, id="tables-pipe"),
     pytest.param(["--no-notes"], {"notes": False}, id="no-notes"),
+    pytest.param(["--equations", "script"], {"equations": "script"}, id="equations-script"),
     pytest.param(["--headers", "--tables", "auto"], {"headers": True}, id="headers"),
 ])
 def test_options_reach_the_faithful_conversion(tmp_path, flags, options):
@@ -393,6 +397,8 @@ def test_images_go_under_a_folder_per_document(tmp_path, outdir, link):
     pytest.param(["--records", "a.hwp", "-o", "out"], id="records-with-outdir"),
     pytest.param(["a.hwp", "--tables", "grid"], id="unknown-table-mode"),
     pytest.param(["a.hwp", "--exact", "--tables", "html"], id="exact-with-tables"),
+    pytest.param(["a.hwp", "--equations", "mathml"], id="unknown-equation-mode"),
+    pytest.param(["a.hwp", "--exact", "--equations", "latex"], id="exact-with-equations"),
     pytest.param(["tree", "-o", "out", "--exact", "--images", "img"], id="exact-with-images"),
     pytest.param(["a.hwp", "--exact", "--front-matter"], id="exact-with-front-matter"),
     pytest.param(["a.hwp", "tree/../a.hwp", "-o", "out"], id="one-outdir-file-for-two-documents"),

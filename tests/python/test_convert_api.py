@@ -75,11 +75,12 @@ def test_wrong_arguments_are_refused(call, error):
 
 @pytest.mark.parametrize("args, kwargs, message", [
     ((), {}, "convert() missing required argument 'source' (pos 1)"),
-    ((RICH, "auto", True, False, 1), {}, "convert() takes at most 4 arguments (5 given)"),
+    ((RICH, "auto", True, False, "latex", 1), {}, "convert() takes at most 5 arguments (6 given)"),
     ((RICH, "auto"), {"tables": "html"}, "argument for convert() given by name ('tables') and position (2)"),
     ((RICH,), {"frob": 1}, "convert() got an unexpected keyword argument 'frob'"),
     ((), {"source": RICH}, "positional-only arguments passed as keyword arguments: 'source'"),
     ((RICH,), {"tables": 1}, "convert() argument 'tables' must be str, not int"),
+    ((RICH,), {"equations": 1}, "convert() argument 'equations' must be str, not int"),
 ])
 def test_the_markdown_entry_point_parses_its_own_arguments(args, kwargs, message):
     with pytest.raises(TypeError, match=re.escape(message)):

@@ -17,8 +17,12 @@ namespace marlune {
 
 enum class TableMode : std::uint8_t { Auto, Html, Pipe };
 
+// Equations as LaTeX translated from their scripts, or as the scripts.
+enum class EquationMode : std::uint8_t { Latex, Script };
+
 struct ConvertOptions {
     TableMode tables = TableMode::Auto;
+    EquationMode equations = EquationMode::Latex;
     bool notes = true;            // footnote and endnote references and definitions
     bool headers = false;         // page headers, footers and master pages
     bool collect_images = false;  // return the pictures' bytes
@@ -43,5 +47,9 @@ Result<ConvertedDocument> convert_file(std::string_view path, const ConvertOptio
 
 // The same for a document held in memory.
 Result<ConvertedDocument> convert_bytes(std::span<const std::uint8_t> bytes, const ConvertOptions& options);
+
+// An equation editor script ("{a} over {b}") as LaTeX ("\\frac{a}{b}") on
+// one line; empty for a script that shows nothing.
+std::string equation_to_latex(std::string_view script);
 
 }  // namespace marlune

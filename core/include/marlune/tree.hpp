@@ -31,7 +31,13 @@ struct NoteRef {
     std::uint32_t note = 0;
 };
 
-using Inline = std::variant<Text, Link, NoteRef>;
+// An equation's script in the word processor's own equation language:
+// inline where it stands in a paragraph's text, or a block of its own.
+struct Equation {
+    std::string script;
+};
+
+using Inline = std::variant<Text, Link, NoteRef, Equation>;
 
 // The number or bullet the word processor draws before a paragraph, not
 // stored in its text: which numbering or bullet of the document, at which
@@ -74,11 +80,6 @@ struct Table {
     bool by_address = true;
     std::vector<Block> caption;
     CaptionSide caption_side = CaptionSide::Bottom;
-};
-
-// An equation's script in the word processor's own equation language.
-struct Equation {
-    std::string script;
 };
 
 // A picture: its caption (possibly empty) and the name of its binary item

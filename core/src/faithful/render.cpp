@@ -2,7 +2,8 @@
 // std::visit. Blocks are separated by a pending break that the next block
 // writes: a blank line at top level, <br> inside a table cell. Tables are
 // laid out first (table_layout.hpp), then each grid is written as a pipe
-// table or as HTML.
+// table or as HTML. An equation alone in its paragraph is a display block,
+// one among text is inline math.
 #include "faithful/render.hpp"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <string_view>
 
 #include "container/utf8.hpp"
+#include "faithful/equation.hpp"
 #include "faithful/escape.hpp"
 #include "faithful/numbering.hpp"
 #include "faithful/table_layout.hpp"
@@ -32,6 +34,8 @@ struct Shared {
     std::vector<bool> note_referenced;
     std::string scratch;                      // text being rewritten (line breaks, scripts)
     ParagraphNumbers numbers;                 // paragraph heads, counted in reading order
+    EquationTranslator translator;
+    std::string math;                         // one equation's LaTeX or script
 };
 
 // A head that is a Markdown ordered-list marker as it stands ("3.", "12)").
@@ -104,6 +108,12 @@ struct Renderer {
     };
     std::vector<OpenItem> items{};
     bool item_written = false;  // the last block written is a list item
+    // The paragraph being written holds inline math: its text's dollars are
+    // escaped. equation_end: where the last equation's closing dollar ends
+    // in the text (npos when none); text right after it that starts with a
+    // digit is set a space apart, or no math reader closes on that dollar.
+    bool math_in_paragraph = false;
+    std::size_t equation_end = std::string::npos;
 
     void blocks(std::span<const tree::Block> items) {
         for (const tree::Block& block : items) std::visit(*this, block.node);
@@ -137,6 +147,56 @@ struct Renderer {
         return place == Place::PipeCell ? escape::Html | escape::Pipe : unsigned{escape::Html};
     }
 
+    // The equation as the options ask (LaTeX, or the script as written) in
+    // shared.math, on one line; empty when it shows nothing.
+    std::string_view math(const tree::Equation& equation) {
+        std::string& math = shared.math;
+        math.clear();
+        if (shared.options.equations == EquationMode::Latex) {
+            shared.translator.append_latex(math, equation.script);
+        } else {
+            math.assign(trim(equation.script));
+            std::ranges::replace(math, '\n', ' ');
+            std::ranges::replace(math, '\r', ' ');
+        }
+        return math;
+    }
+
+    // The only inline of a paragraph besides blank text, if it is an equation.
+    static const tree::Equation* lone_equation(const tree::Paragraph& paragraph) noexcept {
+        const tree::Equation* found = nullptr;
+        for (const tree::Inline& item : paragraph.inlines) {
+            if (const auto* run = std::get_if<tree::Text>(&item); run != nullptr && is_blank(run->text)) continue;
+            const auto* equation = std::get_if<tree::Equation>(&item);
+            if (equation == nullptr || found != nullptr) return nullptr;
+            found = equation;
+        }
+        return found;
+    }
+
+    // $…$ where a math reader finds it: no space inside the dollars, none
+    // against another dollar outside; in a pipe cell a bar is \vert, in an
+    // HTML cell the text escaped as HTML.
+    void inline_equation(std::string& text, const tree::Equation& equation) {
+        const std::string_view written = math(equation);
+        if (written.empty()) return;
+        if (!text.empty() && text.back() == '$') text.push_back(' ');
+        text.push_back('$');
+        const bool latex = shared.options.equations == EquationMode::Latex;
+        if (place == Place::HtmlCell || (place == Place::PipeCell && !latex)) {
+            escape::append_text(text, written, equation_sets());
+        } else if (place == Place::PipeCell) {
+            for (const char c : written) {
+                if (c == '|') text += "\\vert ";
+                else text.push_back(c);
+            }
+        } else {
+            text += written;
+        }
+        text.push_back('$');
+        equation_end = text.size();
+    }
+
     // A block rendered elsewhere, written as it is.
     void raw_block(std::string_view text) {
         if (text.empty()) return;
@@ -147,6 +207,17 @@ struct Renderer {
     // Written in place: the separator, then the escaped inlines, trimmed
     // where they stand; a paragraph that turns out blank is taken back.
     void operator()(const tree::Paragraph& paragraph) {
+        if (place == Place::Top && paragraph.heading == 0 && paragraph.head.kind == tree::ParagraphHead::Kind::None) {
+            if (const tree::Equation* equation = lone_equation(paragraph)) {
+                (*this)(*equation);
+                return;
+            }
+        }
+        math_in_paragraph = place != Place::HtmlCell &&
+                            std::ranges::any_of(paragraph.inlines, [](const tree::Inline& item) {
+                                return std::holds_alternative<tree::Equation>(item);
+                            });
+        equation_end = std::string::npos;
         const std::size_t before = out.size();
         const bool was_pending = pending;
         const bool was_item = item_written;
@@ -244,6 +315,7 @@ struct Renderer {
     // or unknown when it depends on more than the next inline's kind.
     char follows(std::span<const tree::Inline> rest) const noexcept {
         if (rest.empty()) return escape::kBlockEnd;
+        if (std::holds_alternative<tree::Equation>(rest.front())) return '$';
         if (const auto* link = std::get_if<tree::Link>(&rest.front())) {
             if (writes_link(*link)) return place == Place::HtmlCell ? '<' : '[';
         } else if (const auto* ref = std::get_if<tree::NoteRef>(&rest.front())) {
@@ -256,7 +328,13 @@ struct Renderer {
     // asks; follows: the character written after it.
     void inline_text(std::string& text, const tree::Inline& item, escape::Flow& flow, char follows) {
         if (const auto* run = std::get_if<tree::Text>(&item)) {
+            const std::size_t start = text.size();
             escape::append_text(text, run->text, flow, follows);
+            if (math_in_paragraph) after_equation(text, start);
+        } else if (const auto* equation = std::get_if<tree::Equation>(&item)) {
+            const std::size_t start = text.size();
+            inline_equation(text, *equation);
+            if (text.size() != start) flow.markup();
         } else if (const auto* link = std::get_if<tree::Link>(&item)) {
             if (!writes_link(*link)) {
                 escape::append_text(text, link->text, flow, follows);
@@ -274,6 +352,18 @@ struct Renderer {
             text.push_back(']');
             flow.markup();
             if (place != Place::HtmlCell) shared.note_referenced[note] = true;
+        }
+    }
+
+    // Text written from start in a paragraph holding inline math: its
+    // dollars escaped, so none pairs with the equation's, and a space after
+    // the equation when the text starts with a digit.
+    void after_equation(std::string& text, std::size_t start) {
+        for (std::size_t k = text.find('$', start); k != std::string::npos; k = text.find('$', k + 2)) {
+            text.insert(k, 1, '\\');
+        }
+        if (start == equation_end && start < text.size() && text[start] >= '0' && text[start] <= '9') {
+            text.insert(start, 1, ' ');
         }
     }
 
@@ -306,22 +396,20 @@ struct Renderer {
         flow.markup();
     }
 
+    // An equation as a block: $$ lines at top level, inline in a cell.
     void operator()(const tree::Equation& equation) {
-        const std::string_view script = trim(equation.script);
-        if (script.empty()) return;
-        separate();
-        if (place == Place::Top) {
-            out += "$$\n";
-            out += script;
-            out += "\n$$";
+        if (place != Place::Top) {
+            if (math(equation).empty()) return;
+            separate();
+            inline_equation(out, equation);
             return;
         }
-        out.push_back('$');
-        std::string& text = shared.scratch;
-        text.clear();
-        escape::append_text(text, script, equation_sets());
-        append_lines(out, text, " ");
-        out.push_back('$');
+        const std::string_view written = math(equation);
+        if (written.empty()) return;
+        separate();
+        out += "$$\n";
+        out += written;
+        out += "\n$$";
     }
 
     // A stored picture links to its item (under the image folder), a linked

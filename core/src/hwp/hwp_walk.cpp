@@ -143,6 +143,8 @@ public:
 
     void note(std::uint32_t index) { paragraph_.inlines.emplace_back(tree::NoteRef{index}); }
 
+    void equation(std::string script) { paragraph_.inlines.emplace_back(tree::Equation{std::move(script)}); }
+
     // The paragraph so far, when it holds anything, becomes a block; a field
     // still open goes on after the blocks that follow.
     void flush(std::vector<tree::Block>& blocks) {
@@ -315,7 +317,7 @@ private:
         switch (id) {
             case CTRL_TABLE: builder.flush(blocks); table(header, end, blocks, depth + 1); return;
             case CTRL_SHAPE: builder.flush(blocks); shape(header, end, blocks, depth + 1); return;
-            case CTRL_EQUATION: builder.flush(blocks); equation(header, end, blocks, depth + 1); return;
+            case CTRL_EQUATION: equation(header, end, builder, blocks, depth + 1); return;
             case CTRL_FOOTNOTE:
             case CTRL_ENDNOTE: {
                 if (!options.notes) return;
@@ -388,11 +390,19 @@ private:
         if (!caption.first()) std::ranges::move(caption.blocks, std::back_inserter(blocks));
     }
 
-    void equation(std::size_t header, std::size_t end, std::vector<tree::Block>& blocks, std::uint32_t depth) {
+    // An equation stands in the text where its control does; one with a
+    // caption is a block beside its caption.
+    void equation(std::size_t header, std::size_t end, ParagraphBuilder& builder, std::vector<tree::Block>& blocks,
+                  std::uint32_t depth) {
         Caption caption_list;
         const std::size_t script_record = caption(header, end, HWPTAG_EQEDIT, caption_list, depth);
-        std::vector<tree::Block> held;
         auto equation = convert_equation(records_, script_record, records_[header].level);
+        if (caption_list.blocks.empty()) {
+            if (equation.script) builder.equation(std::move(*equation.script));
+            return;
+        }
+        builder.flush(blocks);
+        std::vector<tree::Block> held;
         if (equation.script) held.push_back(tree::Block{tree::Equation{std::move(*equation.script)}});
         place(caption_list, held, blocks);
     }

@@ -1,8 +1,8 @@
 // The section walk: OWPML paragraphs (hp:p > hp:run > hp:t and the objects
 // beside the text) to tree blocks. A paragraph's objects (tables, pictures,
-// equations, text boxes) follow it as blocks of their own, in order; notes
-// leave a reference where they stand; fields may open in one paragraph and
-// close in a later one.
+// text boxes) follow it as blocks of their own, in order; equations and
+// notes' references stand in the text where they are; fields may open in one
+// paragraph and close in a later one.
 #include "hwpx/section_walk.hpp"
 
 #include <algorithm>
@@ -207,7 +207,8 @@ void SectionWalker::walk_inline(pugi::xml_node node, tree::Paragraph& paragraph,
     } else if (name == "pic") {
         after.push_back(tree::Block{walk_picture(node, depth + 1)});
     } else if (name == "equation") {
-        after.push_back(tree::Block{tree::Equation{child_named(node, "script").text().get()}});
+        paragraph.inlines.push_back(tree::Equation{child_named(node, "script").text().get()});
+        link_run_open_ = false;
     } else if (name == "switch") {
         for (pugi::xml_node item = chosen_branch(node).first_child(); item; item = item.next_sibling()) {
             if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);

@@ -13,6 +13,7 @@ namespace {
 bool inline_has_content(const tree::Inline& item) {
     if (const auto* text = std::get_if<tree::Text>(&item)) return !is_blank(text->text);
     if (const auto* link = std::get_if<tree::Link>(&item)) return !is_blank(link->text);
+    if (const auto* equation = std::get_if<tree::Equation>(&item)) return !is_blank(equation->script);
     return true;  // a note reference
 }
 

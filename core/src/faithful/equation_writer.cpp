@@ -1,0 +1,298 @@
+// Writing an equation's tree as LaTeX, one function per node kind. Arguments
+// are always braced; a group standing as an item is written without braces
+// unless it is empty or holds rows (then an aligned or gathered block). A
+// space goes after a control word only where a letter follows it.
+#include <algorithm>
+
+#include "faithful/equation.hpp"
+#include "marlune/faithful.hpp"
+
+namespace marlune {
+
+namespace {
+
+using equation::ArrayKind;
+using equation::Font;
+using equation::kNone;
+using equation::Node;
+using equation::NodeKind;
+
+bool is_letter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+class Writer {
+public:
+    Writer(const std::vector<Node>& nodes, std::string& out) noexcept : nodes_(nodes), out_(out) {}
+
+    void root(std::int32_t group) {
+        std::int32_t first = node(group).a;
+        std::int32_t last = node(group).b;
+        while (first != kNone && is_space(first)) first = first == last ? kNone : node(first).next;
+        while (first != kNone && is_space(last)) last = node(last).prev;
+        if (first != kNone) items_in_block(first, last);
+    }
+
+private:
+    const Node& node(std::int32_t index) const noexcept { return nodes_[static_cast<std::size_t>(index)]; }
+
+    bool is_space(std::int32_t index) const noexcept {
+        return node(index).kind == NodeKind::Space || node(index).kind == NodeKind::Thin;
+    }
+
+    // Appends LaTeX, with a space first where a control word would run on
+    // into the letter it starts with.
+    void put(std::string_view latex) {
+        if (latex.empty()) return;
+        if (out_.size() == word_end_ && is_letter(latex.front())) out_.push_back(' ');
+        out_ += latex;
+        std::size_t k = latex.size();
+        while (k > 0 && is_letter(latex[k - 1])) --k;
+        if (k < latex.size() && k > 0 && latex[k - 1] == '\\') word_end_ = out_.size();
+    }
+
+    // The group's items, in an aligned (with &) or gathered block when it
+    // holds rows or columns.
+    void group(std::int32_t index) { items_in_block(node(index).a, node(index).b); }
+
+    void items_in_block(std::int32_t first, std::int32_t last) {
+        bool rows = false;
+        bool columns = false;
+        for (std::int32_t item = first; item != kNone; item = node(item).next) {
+            rows = rows || node(item).kind == NodeKind::Row;
+            columns = columns || node(item).kind == NodeKind::Column;
+            if (item == last) break;
+        }
+        if (!rows && !columns) {
+            items(first, last);
+            return;
+        }
+        const std::string_view environment = columns ? "aligned" : "gathered";
+        put("\\begin{");
+        put(environment);
+        put("}");
+        items(first, last);
+        put("\\end{");
+        put(environment);
+        put("}");
+    }
+
+    void items(std::int32_t first, std::int32_t last) {
+        for (std::int32_t item = first; item != kNone; item = node(item).next) {
+            write(item);
+            if (item == last) break;
+        }
+    }
+
+    // {…} around what a command or mark reads.
+    void argument(std::int32_t index) {
+        put("{");
+        if (index != kNone) {
+            if (node(index).kind == NodeKind::Group) group(index);
+            else write(index);
+        }
+        put("}");
+    }
+
+    // What scripts attach to: an item that stays one atom as it is, anything
+    // else braced.
+    void base(std::int32_t index) {
+        switch (node(index).kind) {
+            case NodeKind::Latex:
+            case NodeKind::Letters:
+            case NodeKind::Number:
+            case NodeKind::Text:
+            case NodeKind::Fraction:
+            case NodeKind::Root:
+            case NodeKind::Accent:
+            case NodeKind::Fenced:
+            case NodeKind::Boxed: write(index); return;
+            default: argument(index); return;
+        }
+    }
+
+    void write(std::int32_t index) {
+        const Node& item = node(index);
+        switch (item.kind) {
+            case NodeKind::Group:
+                if (item.a == kNone) put("{}");
+                else group(index);
+                return;
+            case NodeKind::Latex: put(item.text); return;
+            case NodeKind::Letters:
+            case NodeKind::Number: in_font(item); return;
+            case NodeKind::Text: text(item.text); return;
+            case NodeKind::Space: put("\\ "); return;
+            case NodeKind::Thin: put("\\,"); return;
+            case NodeKind::Row: put("\\\\"); return;
+            case NodeKind::Column: put("&"); return;
+            case NodeKind::Scripts:
+                base(item.a);
+                if (item.b != kNone) {
+                    put("_");
+                    argument(item.b);
+                }
+                if (item.c != kNone) {
+                    put("^");
+                    argument(item.c);
+                }
+                return;
+            case NodeKind::Fraction: fraction(item); return;
+            case NodeKind::Root: root_sign(item); return;
+            case NodeKind::Accent: accent(item); return;
+            case NodeKind::Fenced:
+                put("\\left");
+                put(item.text);
+                if (item.a != kNone) group(item.a);
+                put("\\right");
+                put(item.extra);
+                return;
+            case NodeKind::Array: array(item); return;
+            case NodeKind::Boxed:
+                put("\\boxed");
+                argument(item.a);
+                return;
+        }
+    }
+
+    void in_font(const Node& item) {
+        const bool letters = item.kind == NodeKind::Letters;
+        std::string_view command;
+        if (item.font == Font::Bold) command = "\\mathbf{";
+        else if (item.font == Font::Roman && letters) command = "\\mathrm{";
+        if (command.empty()) {
+            put(item.text);
+            return;
+        }
+        put(command);
+        put(item.text);
+        put("}");
+    }
+
+    void fraction(const Node& item) {
+        if (item.text.size() == 4 && (item.text[0] | 0x20) == 'a') put("\\genfrac{}{}{0pt}{}");
+        else if (item.text.size() == 6) put("\\binom");
+        else put("\\frac");
+        argument(item.a);
+        argument(item.b);
+    }
+
+    void root_sign(const Node& item) {
+        put("\\sqrt");
+        if (item.a != kNone) {
+            // The degree braced inside its brackets when it holds a bracket.
+            const std::size_t start = out_.size();
+            put("[");
+            argument(item.a);
+            if (out_.find(']', start) == std::string::npos) {
+                out_.erase(start + 1, 1);
+                out_.pop_back();
+            }
+            out_.push_back(']');
+            word_end_ = std::string::npos;
+        }
+        argument(item.b);
+    }
+
+    // One character decorated: the short accent where a wide one has one.
+    void accent(const Node& item) {
+        std::string_view command = item.text;
+        const Node* value = item.a == kNone ? nullptr : &node(item.a);
+        const bool single = value != nullptr && value->font == Font::Italic &&
+                            (value->kind == NodeKind::Letters || value->kind == NodeKind::Number) &&
+                            value->text.size() == 1;
+        if (single) {
+            if (command == "\\overrightarrow") command = "\\vec";
+            else if (command == "\\widehat") command = "\\hat";
+            else if (command == "\\widetilde") command = "\\tilde";
+        }
+        put(command);
+        argument(item.a);
+    }
+
+    void array(const Node& item) {
+        const auto kind = static_cast<ArrayKind>(item.detail);
+        std::string_view begin = "\\begin{matrix}";
+        std::string_view end = "\\end{matrix}";
+        switch (kind) {
+            case ArrayKind::Matrix: break;
+            case ArrayKind::PMatrix: begin = "\\begin{pmatrix}", end = "\\end{pmatrix}"; break;
+            case ArrayKind::BMatrix: begin = "\\begin{bmatrix}", end = "\\end{bmatrix}"; break;
+            case ArrayKind::DMatrix: begin = "\\begin{vmatrix}", end = "\\end{vmatrix}"; break;
+            case ArrayKind::Cases: begin = "\\begin{cases}", end = "\\end{cases}"; break;
+            case ArrayKind::Pile: begin = "\\begin{array}{c}", end = "\\end{array}"; break;
+            case ArrayKind::LPile: begin = "\\begin{array}{l}", end = "\\end{array}"; break;
+            case ArrayKind::RPile: begin = "\\begin{array}{r}", end = "\\end{array}"; break;
+            case ArrayKind::EqAlign: begin = "\\begin{aligned}", end = "\\end{aligned}"; break;
+        }
+        put(begin);
+        // Piles have one column, cases two: further column marks are dropped.
+        const bool piles = kind == ArrayKind::Pile || kind == ArrayKind::LPile || kind == ArrayKind::RPile;
+        const int columns = piles ? 1 : kind == ArrayKind::Cases ? 2 : -1;
+        int column = 1;
+        const Node* cells = item.a == kNone ? nullptr : &node(item.a);
+        if (cells != nullptr && cells->kind != NodeKind::Group) {
+            write(item.a);
+        } else if (cells != nullptr) {
+            for (std::int32_t cell = cells->a; cell != kNone; cell = node(cell).next) {
+                const NodeKind cell_kind = node(cell).kind;
+                if (cell_kind == NodeKind::Row) column = 1;
+                if (cell_kind == NodeKind::Column && columns > 0 && column++ >= columns) continue;
+                write(cell);
+            }
+        }
+        put(end);
+    }
+
+    // Text as \text{…}, LaTeX's special characters spelled as text commands.
+    void text(std::string_view value) {
+        if (value.empty()) return;
+        put("\\text{");
+        std::size_t start = 0;
+        for (std::size_t k = 0; k < value.size(); ++k) {
+            std::string_view spelled;
+            switch (value[k]) {
+                case '\\': spelled = "\\textbackslash{}"; break;
+                case '{': spelled = "\\{"; break;
+                case '}': spelled = "\\}"; break;
+                case '$': spelled = "\\textdollar{}"; break;
+                case '&': spelled = "\\&"; break;
+                case '#': spelled = "\\#"; break;
+                case '%': spelled = "\\%"; break;
+                case '_': spelled = "\\_"; break;
+                case '^': spelled = "\\textasciicircum{}"; break;
+                case '~': spelled = "\\textasciitilde{}"; break;
+                case '<': spelled = "\\textless{}"; break;
+                case '>': spelled = "\\textgreater{}"; break;
+                case '|': spelled = "\\textbar{}"; break;
+                case '\n':
+                case '\r':
+                case '\t': spelled = " "; break;
+                default: continue;
+            }
+            out_.append(value.substr(start, k - start));
+            out_ += spelled;
+            start = k + 1;
+        }
+        out_.append(value.substr(start));
+        out_.push_back('}');
+        word_end_ = std::string::npos;
+    }
+
+    const std::vector<Node>& nodes_;
+    std::string& out_;
+    std::size_t word_end_ = std::string::npos;  // where the last control word ended
+};
+
+}  // namespace
+
+void EquationTranslator::append_latex(std::string& out, std::string_view script) {
+    const std::int32_t root = equation::parse_script(script, nodes_);
+    Writer(nodes_, out).root(root);
+}
+
+std::string equation_to_latex(std::string_view script) {
+    std::string latex;
+    EquationTranslator().append_latex(latex, script);
+    return latex;
+}
+
+}  // namespace marlune
