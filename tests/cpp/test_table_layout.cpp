@@ -117,7 +117,7 @@ std::vector<LayoutCase> layout_cases() {
     cases.push_back({"equation alone keeps its column",
                      table(1, 3, {cell(0, 0, "a"), holding(0, 1, tree::Block{tree::Equation{"x^2"}}),
                                   cell(0, 2, "")}),
-                     TableMode::Auto, "|a|$x^2$|\n|---|---|"});
+                     TableMode::Auto, "|a|$x^{2}$|\n|---|---|"});
     cases.push_back({"linked picture names its file; caption on one line",
                      table(1, 2, {cell(0, 0, "a"),
                                   holding(0, 1, tree::Block{tree::Image{"사진\n설명", "", "C:\\사진\\a b.png"}})}),

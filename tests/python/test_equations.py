@@ -70,7 +70,7 @@ TRANSLATIONS = {
         ("a = b # c = d", "\\begin{gathered}a=b\\\\c=d\\end{gathered}"),
     ],
     "decorations": [
-        ("bar x + bar{AB}", "\\overline{x}+\\overline{AB}"),
+        ("bar x + bar{AB} + bar alpha", "\\bar{x}+\\overline{AB}+\\bar{\\alpha}"),
         ("hat x + hat {AB}", "\\hat{x}+\\widehat{AB}"),
         ("vec a + rm vec AB", "\\vec{a}+\\overrightarrow{\\mathrm{AB}}"),
         ("dot x ddot x tilde x", "\\dot{x}\\ddot{x}\\tilde{x}"),

@@ -21,7 +21,9 @@ bool is_letter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && 
 
 class Writer {
 public:
-    Writer(const std::vector<Node>& nodes, std::string& out) noexcept : nodes_(nodes), out_(out) {}
+    Writer(const std::vector<Node>& nodes, std::string& out) noexcept : nodes_(nodes), out_(out) {
+        note_control_word();
+    }
 
     void root(std::int32_t group) {
         std::int32_t first = node(group).a;
@@ -44,9 +46,17 @@ private:
         if (latex.empty()) return;
         if (out_.size() == word_end_ && is_letter(latex.front())) out_.push_back(' ');
         out_ += latex;
-        std::size_t k = latex.size();
-        while (k > 0 && is_letter(latex[k - 1])) --k;
-        if (k < latex.size() && k > 0 && latex[k - 1] == '\\') word_end_ = out_.size();
+        note_control_word();
+    }
+
+    // Whether the output ends in a control word (\alpha), so that a letter
+    // written next needs a space before it.
+    void note_control_word() noexcept {
+        std::size_t k = out_.size();
+        while (k > 0 && is_letter(out_[k - 1])) --k;
+        if (k < out_.size() && k > 0 && out_[k - 1] == '\\' && (k < 2 || out_[k - 2] != '\\')) {
+            word_end_ = out_.size();
+        }
     }
 
     // The group's items, in an aligned (with &) or gathered block when it
@@ -192,15 +202,23 @@ private:
         argument(item.b);
     }
 
+    // One letter, digit or symbol under a decoration.
+    bool is_one_character(std::int32_t index) const noexcept {
+        if (index == kNone) return false;
+        const Node& value = node(index);
+        if (value.kind == NodeKind::Letters || value.kind == NodeKind::Number) {
+            return value.font == Font::Italic && value.text.size() == 1;
+        }
+        if (value.kind != NodeKind::Latex || value.text.size() < 2 || value.text[0] != '\\') return false;
+        return std::all_of(value.text.begin() + 1, value.text.end(), is_letter);
+    }
+
     // One character decorated: the short accent where a wide one has one.
     void accent(const Node& item) {
         std::string_view command = item.text;
-        const Node* value = item.a == kNone ? nullptr : &node(item.a);
-        const bool single = value != nullptr && value->font == Font::Italic &&
-                            (value->kind == NodeKind::Letters || value->kind == NodeKind::Number) &&
-                            value->text.size() == 1;
-        if (single) {
+        if (is_one_character(item.a)) {
             if (command == "\\overrightarrow") command = "\\vec";
+            else if (command == "\\overline") command = "\\bar";
             else if (command == "\\widehat") command = "\\hat";
             else if (command == "\\widetilde") command = "\\tilde";
         }
