@@ -39,8 +39,8 @@ struct Node {
     NodeKind kind = NodeKind::Group;
     Font font = Font::Italic;
     std::uint8_t detail = 0;
-    bool big_operator = false;
-    std::uint16_t height = 1;   // 1 for a leaf, one more than the tallest child  // a Latex leaf whose limits may follow with from / to
+    bool big_operator = false;  // a Latex leaf whose limits may follow with from / to
+    std::uint16_t height = 1;   // 1 for a leaf, one more than the tallest child
     std::string_view text;
     std::string_view extra;
     std::int32_t a = kNone;
