@@ -151,7 +151,7 @@ def missing_extra(module: str, framework: str, extra: str) -> ImportError:
 
 
 def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, headers: bool = False,
-            images: ImageFolder = None, equations: EquationMode = "latex") -> str:
+            images: ImageFolder = None, equations: EquationMode = "latex", emphasis: bool = True) -> str:
     """Converts an HWP 5.0 or HWPX document to Markdown with its table
     structure, notes, links and pictures kept.
 
@@ -164,6 +164,8 @@ def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, h
     ``equations``: ``"latex"`` (the equation editor's scripts translated to
     LaTeX, ``$…$`` inside text, ``$$`` blocks alone in a paragraph) or
     ``"script"`` (the scripts as written).
+    ``emphasis``: bold, italic and strike-through as Markdown, superscript and
+    subscript as HTML; ``False`` writes the text plain.
 
     The conversion runs without the interpreter lock, so threads convert in
     parallel. A document that cannot be read raises ``RuntimeError`` with the
@@ -171,18 +173,19 @@ def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, h
     unknown ``tables`` or ``equations`` value ``ValueError``."""
     # The Markdown only: the document's properties are not even read.
     if images is None:
-        return _convert.convert(source, tables=tables, notes=notes, headers=headers, equations=equations)
+        return _convert.convert(source, tables=tables, notes=notes, headers=headers, equations=equations,
+                                emphasis=emphasis)
     return _run(source, images, False, tables=tables, notes=notes, headers=headers, metadata=False,
-                equations=equations)[0]
+                equations=equations, emphasis=emphasis)[0]
 
 
 def parse(source: Source, *, tables: TableMode = "auto", notes: bool = True, headers: bool = False,
-          images: ImageFolder = None, equations: EquationMode = "latex") -> Document:
+          images: ImageFolder = None, equations: EquationMode = "latex", emphasis: bool = True) -> Document:
     """Converts like ``convert`` and returns a ``Document``: the Markdown, the
     document's metadata and its pictures' bytes (also written to ``images``
     when a folder is given)."""
     markdown, metadata, items = _run(source, images, True, tables=tables, notes=notes, headers=headers,
-                                     equations=equations)
+                                     equations=equations, emphasis=emphasis)
     return Document(markdown, metadata_values(metadata), [Image(*item) for item in items])
 
 

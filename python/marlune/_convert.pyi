@@ -8,6 +8,7 @@ def convert(
     notes: bool = True,
     headers: bool = False,
     equations: Literal["latex", "script"] = "latex",
+    emphasis: bool = True,
 ) -> str:
     """Converts an HWP or HWPX document (a path, or its bytes) and returns its
     Markdown only; the document's properties and pictures are not read. The
@@ -24,6 +25,7 @@ def parse(
     image_prefix: str = "",
     metadata: bool = True,
     equations: Literal["latex", "script"] = "latex",
+    emphasis: bool = True,
 ) -> tuple[str, dict[str, str | int], list[tuple[str, str, bytes]]]:
     """Converts an HWP or HWPX document (a path, or its bytes) and returns
     (markdown, metadata, images): metadata with times as integer microseconds
@@ -41,6 +43,7 @@ def texts(
     image_prefix: str = "",
     metadata: bool = True,
     equations: Literal["latex", "script"] = "latex",
+    emphasis: bool = True,
 ) -> list[str]:
     """The text pieces the document's tree holds (paragraph texts cut at note
     marks, picture captions) from the parts the options render: what a reader

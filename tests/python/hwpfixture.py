@@ -324,6 +324,10 @@ def hwp_document(sections: Sequence[bytes | None], compressed: bool = True,
 # **bin_data_item(1, "png", data), SUMMARY_STREAM: summary_info({...})}).
 
 HWPTAG_BIN_DATA = 18
+HWPTAG_CHAR_SHAPE = 21
+HWPTAG_PARA_CHAR_SHAPE = 68
+# CHAR_SHAPE property bits.
+CHAR_ITALIC, CHAR_BOLD, CHAR_SUPERSCRIPT, CHAR_SUBSCRIPT, CHAR_STRIKE = 1 << 0, 1 << 1, 1 << 15, 1 << 16, 1 << 18
 HWPTAG_NUMBERING = 23
 HWPTAG_BULLET = 24
 HWPTAG_PARA_SHAPE = 25
@@ -356,6 +360,12 @@ def para_shape_record(heading: int = HEADING_NONE, level: int = 0, head_id: int 
     level 0-6 at bit 25), the numbering or bullet id (1-based) at offset
     30, the rest of the shape zero."""
     return record(HWPTAG_PARA_SHAPE, 1, struct.pack("<I26xH20x", heading << 23 | level << 25, head_id))
+
+
+def char_shape_record(properties: int = 0) -> bytes:
+    """An HWPTAG_CHAR_SHAPE record: fonts, ratios, spacings, sizes and
+    offsets zero, base size 10 pt, the properties, colours zero."""
+    return record(HWPTAG_CHAR_SHAPE, 1, bytes(42) + struct.pack("<iI", 1000, properties) + bytes(22))
 
 
 def _head_info(shape: int = 0) -> bytes:
@@ -615,16 +625,19 @@ def box_text(paras: Sequence[str], level: int) -> bytes:
     return list_header(level, len(paras)) + b"".join(para(p, level) for p in paras)
 
 
-def para(text_payload: bytes | str | None, level: int = 0, shape: int = 0, style: int = 0) -> bytes:
+def para(text_payload: bytes | str | None, level: int = 0, shape: int = 0, style: int = 0,
+         char_shapes: Sequence[tuple[int, int]] = ()) -> bytes:
     """PARA_HEADER (``shape``: the paragraph shape id at offset 8,
     ``style``: the style id at 10), then PARA_TEXT one level deeper unless
-    text is None."""
+    text is None, then PARA_CHAR_SHAPE's (position, shape id) pairs when given."""
     if isinstance(text_payload, str):
         text_payload = para_text(text_payload, PARA_END)
     units = len(text_payload) // 2 if text_payload is not None else 0
     out = record(HWPTAG_PARA_HEADER, level, struct.pack("<IIHB11x", units, 0, shape, style))
     if text_payload is not None:
         out += record(HWPTAG_PARA_TEXT, level + 1, text_payload)
+    if char_shapes:
+        out += record(HWPTAG_PARA_CHAR_SHAPE, level + 1, b"".join(struct.pack("<II", *pair) for pair in char_shapes))
     return out
 
 

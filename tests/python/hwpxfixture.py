@@ -40,8 +40,8 @@ def t(*parts: str) -> str:
     return "<hp:t>" + "".join(x if x in markup else escape(x) for x in parts) + "</hp:t>"
 
 
-def run(*items: str) -> str:
-    return '<hp:run charPrIDRef="0">' + "".join(items) + "</hp:run>"
+def run(*items: str, char: int = 0) -> str:
+    return f'<hp:run charPrIDRef="{char}">' + "".join(items) + "</hp:run>"
 
 
 def p(*items: str, shape: int = 0) -> str:
@@ -118,18 +118,22 @@ def bullet(ident: int, char: str) -> str:
 
 def header_xml(outline_shapes: dict[int, int | None] | None = None, padding: int = 0,
                heads: dict[int, tuple[str, int, int]] | None = None, numberings: list[str] = (),
-               bullets: list[str] = ()) -> str:
+               bullets: list[str] = (), char_shapes: list[str] = ()) -> str:
     """Paragraph shapes: id -> outline level (0-based), None for body text;
     heads: id -> (heading type, idRef, level) for numbered and bulleted
     shapes. Each shape and the character shapes before them padded with
-    that many bytes of margins (a real header's bulk)."""
+    that many bytes of margins (a real header's bulk). char_shapes: the
+    children of character shapes 1, 2, ... ("<hh:bold/>")."""
     margin = f'<hh:margin><hc:left value="{"0" * padding}" unit="HWPUNIT"/></hh:margin>' if padding else ""
     all_heads = {i: ("NONE" if lv is None else "OUTLINE", 0, lv or 0) for i, lv in (outline_shapes or {}).items()}
     all_heads.update(heads or {})
     shapes = "".join(f'<hh:paraPr id="{i}" tabPrIDRef="0"><hh:heading type="{kind}" '
                      f'idRef="{ref}" level="{lv}"/>{margin}</hh:paraPr>'
                      for i, (kind, ref, lv) in all_heads.items())
-    characters = f'<hh:charProperties itemCnt="1"><hh:charPr id="0">{margin}</hh:charPr></hh:charProperties>'
+    characters = (f'<hh:charProperties itemCnt="{1 + len(char_shapes)}"><hh:charPr id="0">{margin}</hh:charPr>'
+                  + "".join(f'<hh:charPr id="{k + 1}" height="1000">{inner}</hh:charPr>'
+                            for k, inner in enumerate(char_shapes))
+                  + "</hh:charProperties>")
     lists = ""
     if numberings:
         lists += f'<hh:numberings itemCnt="{len(numberings)}">' + "".join(numberings) + "</hh:numberings>"

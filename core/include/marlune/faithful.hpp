@@ -24,6 +24,7 @@ struct ConvertOptions {
     TableMode tables = TableMode::Auto;
     EquationMode equations = EquationMode::Latex;
     bool notes = true;            // footnote and endnote references and definitions
+    bool emphasis = true;         // bold, italic, strike-through, superscript and subscript
     bool headers = false;         // page headers, footers and master pages
     bool collect_images = false;  // return the pictures' bytes
     std::string image_prefix;     // written before a picture's name in its link ("" keeps the bare name)

@@ -14,9 +14,19 @@ namespace marlune::tree {
 
 struct Block;
 
+// Emphasis of a run from its character shape, as bits.
+namespace emphasis {
+inline constexpr std::uint8_t Bold = 1;
+inline constexpr std::uint8_t Italic = 2;
+inline constexpr std::uint8_t Strike = 4;
+inline constexpr std::uint8_t Superscript = 8;
+inline constexpr std::uint8_t Subscript = 16;
+}  // namespace emphasis
+
 // A run of text. '\n' is a line break inside the paragraph, '\t' a tab.
 struct Text {
     std::string text;
+    std::uint8_t emphasis = 0;  // emphasis:: bits
 };
 
 // A hyperlink: its visible text and its target as stored (a web or mail

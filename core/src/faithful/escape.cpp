@@ -439,6 +439,12 @@ struct Escaper {
 
 }  // namespace
 
+Kind first_kind(std::string_view text) noexcept { return text.empty() ? Kind::Space : kind_of(code_point_at(text, 0)); }
+
+Kind last_kind(std::string_view text) noexcept {
+    return text.empty() ? Kind::Space : kind_of(code_point_before(text, text.size()));
+}
+
 void append_text(std::string& out, std::string_view text, Flow& flow, char follows) {
     Escaper escaper{out, text, flow, follows};
     const unsigned sets = flow.sets;

@@ -49,6 +49,11 @@ struct Flow {
 inline constexpr char kUnknown = '\0';
 inline constexpr char kBlockEnd = '\n';
 
+// What the first and the last character of text are to the flanking
+// rules; Space for empty text.
+Kind first_kind(std::string_view text) noexcept;
+Kind last_kind(std::string_view text) noexcept;
+
 // Appends text with what the flow's sets name escaped.
 void append_text(std::string& out, std::string_view text, Flow& flow, char follows = kUnknown);
 

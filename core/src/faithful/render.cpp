@@ -228,7 +228,16 @@ struct Renderer {
         const std::string_view head = shared.numbers.head(paragraph.head);
         escape::Flow flow{text_sets(heading)};
         const std::span<const tree::Inline> inlines = paragraph.inlines;
-        for (std::size_t k = 0; k < inlines.size(); ++k) inline_text(out, inlines[k], flow, follows(inlines.subspan(k + 1)));
+        // A heading bold as a whole is not bold again inside.
+        const std::uint8_t dropped = heading && all_bold(inlines) ? tree::emphasis::Bold : 0;
+        for (std::size_t k = 0; k < inlines.size();) {
+            if (shared.options.emphasis && emphasis_of(inlines[k]) != 0) {
+                k = emphasized(inlines, k, flow, dropped);
+                continue;
+            }
+            inline_text(out, inlines[k], flow, follows(inlines.subspan(k + 1)));
+            ++k;
+        }
         const std::string_view written = std::string_view(out).substr(start);
         const std::string_view body = trim(written);
         if (body.empty()) {
@@ -309,6 +318,143 @@ struct Renderer {
 
     bool writes_note(const tree::NoteRef& ref) const noexcept {
         return shared.options.notes && ref.note < shared.note_numbers.size();
+    }
+
+    static std::uint8_t emphasis_of(const tree::Inline& item) noexcept {
+        const auto* run = std::get_if<tree::Text>(&item);
+        return run != nullptr ? run->emphasis : 0;
+    }
+
+    static bool all_bold(std::span<const tree::Inline> inlines) noexcept {
+        return std::ranges::all_of(inlines, [](const tree::Inline& item) {
+            const auto* run = std::get_if<tree::Text>(&item);
+            return run == nullptr || is_blank(run->text) || (run->emphasis & tree::emphasis::Bold) != 0;
+        });
+    }
+
+    // What the first character written after the inlines is to the
+    // flanking rules.
+    escape::Kind kind_after(std::span<const tree::Inline> rest) const noexcept {
+        if (rest.empty()) return escape::Kind::Space;
+        if (const auto* run = std::get_if<tree::Text>(&rest.front())) {
+            return run->text.empty() ? escape::Kind::Other : escape::first_kind(run->text);
+        }
+        const char next = follows(rest);
+        return next == '[' || next == '<' ? escape::Kind::Punct : escape::Kind::Other;
+    }
+
+    // Emphasized runs from k on, up to the first plain inline: their common
+    // bold, italic and strike-through as delimiters around their text
+    // trimmed of white space, where CommonMark reads them so (the text
+    // stays plain where it would not: a delimiter between a letter and
+    // punctuation, a "*" beside one); superscript and subscript as HTML
+    // around each run. Returns the index past them.
+    std::size_t emphasized(std::span<const tree::Inline> inlines, std::size_t k, escape::Flow& flow,
+                           std::uint8_t dropped) {
+        using namespace tree::emphasis;
+        std::size_t end = k;
+        std::uint8_t common = Bold | Italic | Strike;
+        std::string& joined = shared.scratch;
+        joined.clear();
+        for (; end < inlines.size() && emphasis_of(inlines[end]) != 0; ++end) {
+            const auto& run = std::get<tree::Text>(inlines[end]);
+            common &= run.emphasis;
+            joined += run.text;
+        }
+        common &= static_cast<std::uint8_t>(~dropped);
+        const auto group = inlines.subspan(k, end - k);
+        const std::string_view body = trim(joined);
+        const std::size_t lead = static_cast<std::size_t>(body.data() - joined.data());
+        const std::size_t body_end = lead + body.size();
+        const auto& first_run = std::get<tree::Text>(group.front());
+        const auto& last_run = std::get<tree::Text>(group.back());
+        const bool scripted_first = (first_run.emphasis & (Superscript | Subscript)) != 0;
+        const bool scripted_last = (last_run.emphasis & (Superscript | Subscript)) != 0;
+        const escape::Kind before = lead > 0 ? escape::Kind::Space : flow.before;
+        const escape::Kind after = body_end < joined.size() ? escape::Kind::Space : kind_after(inlines.subspan(end));
+        const bool nested = (common & Strike) != 0 && common != Strike;
+        if (common != 0 && place != Place::HtmlCell &&
+            !reads_as_emphasis(body, before, after, nested, scripted_first, scripted_last)) {
+            common = 0;
+        }
+        if (body.empty()) common = 0;
+        std::size_t offset = 0;
+        for (std::size_t r = 0; r < group.size(); ++r) {
+            const auto& run = std::get<tree::Text>(group[r]);
+            const std::string_view text = run.text;
+            const std::size_t from = offset;
+            offset += text.size();
+            // The run's white space before the body, its part of the body, its white space after.
+            const std::size_t cut_lead = std::clamp(lead, from, offset) - from;
+            const std::size_t cut_end = std::clamp(body_end, from, offset) - from;
+            escape::append_text(out, text.substr(0, cut_lead), flow);
+            if (from <= lead && lead < offset && common != 0) delimiters(common, true, flow);
+            if (cut_end > cut_lead) scripted(text.substr(cut_lead, cut_end - cut_lead), run.emphasis, flow);
+            if (from < body_end && body_end <= offset && common != 0) delimiters(common, false, flow);
+            const bool last = r + 1 == group.size();
+            escape::append_text(out, text.substr(cut_end), flow,
+                                last ? follows(inlines.subspan(end)) : escape::kUnknown);
+        }
+        return end;
+    }
+
+    // Whether delimiters around body, with `before` and `after` beside
+    // them, open and close: the outer delimiter of two ("~~**") stands
+    // beside punctuation, as does one beside a <sup> tag.
+    static bool reads_as_emphasis(std::string_view body, escape::Kind before, escape::Kind after, bool nested,
+                                  bool scripted_first, bool scripted_last) noexcept {
+        using escape::Kind;
+        if (body.empty() || body.find('\n') != std::string_view::npos) return false;
+        constexpr std::string_view kMarks = "*_~";
+        if (kMarks.find(body.front()) != std::string_view::npos || kMarks.find(body.back()) != std::string_view::npos) {
+            return false;
+        }
+        const Kind first = nested || scripted_first ? Kind::Punct : escape::first_kind(body);
+        const Kind last = nested || scripted_last ? Kind::Punct : escape::last_kind(body);
+        const bool opens = first != Kind::Space && (first == Kind::Word || before == Kind::Space || before == Kind::Punct);
+        const bool closes = last != Kind::Space && (last == Kind::Word || after == Kind::Space || after == Kind::Punct);
+        return opens && closes;
+    }
+
+    // Opening or closing delimiters: "~~", "**", "*" (tags in HTML cells),
+    // outermost first.
+    void delimiters(std::uint8_t emphasis, bool opening, escape::Flow& flow) {
+        using namespace tree::emphasis;
+        const bool html = place == Place::HtmlCell;
+        const std::string_view strike = html ? (opening ? "<del>" : "</del>") : "~~";
+        std::string_view marks;
+        if (html) {
+            if ((emphasis & Bold) && (emphasis & Italic)) marks = opening ? "<strong><em>" : "</em></strong>";
+            else if (emphasis & Bold) marks = opening ? "<strong>" : "</strong>";
+            else if (emphasis & Italic) marks = opening ? "<em>" : "</em>";
+        } else {
+            marks = (emphasis & Bold) ? ((emphasis & Italic) ? "***" : "**") : ((emphasis & Italic) ? "*" : "");
+        }
+        if (opening && (emphasis & Strike)) out += strike;
+        out += marks;
+        if (!opening && (emphasis & Strike)) out += strike;
+        flow.markup();
+        if (!opening) flow.before = escape::Kind::Punct;
+    }
+
+    // Text of one run, in <sup> or <sub> when the run is raised or lowered.
+    void scripted(std::string_view text, std::uint8_t emphasis, escape::Flow& flow) {
+        using namespace tree::emphasis;
+        const std::string_view tag = (emphasis & Superscript) ? "sup" : (emphasis & Subscript) ? "sub" : "";
+        if (tag.empty()) {
+            escape::append_text(out, text, flow);
+            return;
+        }
+        out += '<';
+        out += tag;
+        out += '>';
+        flow.markup();
+        escape::append_text(out, text, flow, '<');
+        out += "</";
+        out += tag;
+        out += '>';
+        flow.markup();
+        flow.before = escape::Kind::Punct;
     }
 
     // The first character the inlines after one will write: the block's end,

@@ -17,6 +17,8 @@ namespace {
 // DocInfo record tags (HWPTAG_BEGIN + 1, + 2 and + 9).
 constexpr std::uint16_t HWPTAG_ID_MAPPINGS = 17;
 constexpr std::uint16_t HWPTAG_BIN_DATA = 18;
+constexpr std::uint16_t HWPTAG_CHAR_SHAPE = 21;
+constexpr std::uint16_t HWPTAG_PARA_CHAR_SHAPE = 68;
 constexpr std::uint16_t HWPTAG_NUMBERING = 23;
 constexpr std::uint16_t HWPTAG_BULLET = 24;
 constexpr std::uint16_t HWPTAG_PARA_SHAPE = 25;
@@ -95,6 +97,28 @@ std::uint8_t read_outline_level(std::span<const std::uint8_t> payload) {
     if (((*properties >> kHeadingTypeShift) & kHeadingTypeMask) != kHeadingTypeOutline) return 0;
     const std::uint32_t level = std::min((*properties >> kHeadingLevelShift) & kHeadingLevelMask, kMaxHeadingLevel);
     return static_cast<std::uint8_t>(level + 1);
+}
+
+// CHAR_SHAPE: the properties after the fonts, their ratios, spacings,
+// relative sizes and offsets (seven languages each) and the base size.
+// Bit 0 italic, 1 bold, 15 superscript, 16 subscript, 18-20 the
+// strike-through (0 for none).
+constexpr std::size_t kCharPropertiesOffset = 46;
+constexpr std::uint32_t kItalicBit = 1U << 0;
+constexpr std::uint32_t kBoldBit = 1U << 1;
+constexpr std::uint32_t kSuperscriptBit = 1U << 15;
+constexpr std::uint32_t kSubscriptBit = 1U << 16;
+constexpr std::uint32_t kStrikeMask = 7U << 18;
+
+std::uint8_t read_char_emphasis(std::span<const std::uint8_t> payload) {
+    const std::uint32_t properties = read_u32_at(payload, kCharPropertiesOffset).value_or(0);
+    std::uint8_t bits = 0;
+    if (properties & kBoldBit) bits |= tree::emphasis::Bold;
+    if (properties & kItalicBit) bits |= tree::emphasis::Italic;
+    if (properties & kStrikeMask) bits |= tree::emphasis::Strike;
+    if (properties & kSuperscriptBit) bits |= tree::emphasis::Superscript;
+    else if (properties & kSubscriptBit) bits |= tree::emphasis::Subscript;
+    return bits;
 }
 
 // A paragraph shape's head: its kind and level, and for a number or bullet
@@ -187,6 +211,8 @@ bool DocInfoReader::feed(std::span<const std::uint8_t> records) {
         } else if (record->tag_id == HWPTAG_PARA_SHAPE) {
             info_.outline_levels.push_back(read_outline_level(record->payload()));
             info_.heads.push_back(read_paragraph_head(record->payload()));
+        } else if (record->tag_id == HWPTAG_CHAR_SHAPE) {
+            info_.char_emphasis.push_back(read_char_emphasis(record->payload()));
         } else if (record->tag_id == HWPTAG_NUMBERING) {
             info_.numberings.push_back(read_numbering(record->payload()));
         } else if (record->tag_id == HWPTAG_BULLET) {
@@ -242,15 +268,21 @@ const DocInfo& LazyDocInfo::with_paragraph_shapes() {
     return info_;
 }
 
-bool uses_paragraph_shapes(std::span<const Record> records) noexcept {
+bool uses_shapes(std::span<const Record> records) noexcept {
     // PARA_HEADER: u32 character count, u32 control mask, u16 paragraph
-    // shape id, u8 style id.
+    // shape id, u8 style id. PARA_CHAR_SHAPE: (u32 position, u32 character
+    // shape id) pairs.
     constexpr std::size_t kShapeOffset = 8;
     constexpr std::size_t kStyleOffset = 10;
     for (const Record& record : records) {
-        if (record.tag_id != HWPTAG_PARA_HEADER) continue;
         const auto payload = record.payload();
-        if (payload.size() <= kStyleOffset) continue;
+        if (record.tag_id == HWPTAG_PARA_CHAR_SHAPE) {
+            for (std::size_t at = 4; at + 4 <= payload.size(); at += 8) {
+                if (read_u32_at(payload, at).value_or(0) != 0) return true;
+            }
+            continue;
+        }
+        if (record.tag_id != HWPTAG_PARA_HEADER || payload.size() <= kStyleOffset) continue;
         if (payload[kStyleOffset] != 0 || payload[kShapeOffset] != 0 || payload[kShapeOffset + 1] != 0) return true;
     }
     return false;

@@ -42,6 +42,7 @@ struct DocInfo {
     std::vector<tree::ParagraphHead> heads;
     std::vector<tree::Numbering> numberings;  // NUMBERING records in order (id n is entry n - 1)
     std::vector<std::string> bullets;         // BULLET records' characters in order
+    std::vector<std::uint8_t> char_emphasis;  // per character shape id: tree::emphasis bits
 };
 
 // Collects the entries from DocInfo's records as they arrive, and tells
@@ -97,10 +98,11 @@ private:
     DocInfo info_;
 };
 
-// Whether a paragraph of the section is in a style or a paragraph shape
-// other than the first (the default body style and shape). Headings,
-// numbers and bullets come with other shapes, so the paragraph shapes,
-// most of DocInfo, are read only for a document that uses them.
-bool uses_paragraph_shapes(std::span<const Record> records) noexcept;
+// Whether a paragraph of the section is in a style, a paragraph shape or
+// a character shape other than the first (the default body style and
+// shapes). Headings, numbers, bullets and emphasis come with other shapes,
+// so the shapes, most of DocInfo, are read only for a document that uses
+// them.
+bool uses_shapes(std::span<const Record> records) noexcept;
 
 }  // namespace marlune

@@ -43,7 +43,7 @@ Result<tree::Document> build_hwp_tree(const Document& document, const ConvertOpt
     for_each_section(document, info->compressed, [&](ByteBuffer data) {
         // The records view the section's bytes, which live until it is walked.
         const auto records = parse_records(data);
-        if (uses_paragraph_shapes(records)) doc_info.with_paragraph_shapes();
+        if (uses_shapes(records)) doc_info.with_paragraph_shapes();
         walk_section(records, context);
         ++out.metadata.sections;
     });

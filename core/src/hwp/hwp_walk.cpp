@@ -50,6 +50,8 @@ constexpr std::size_t PICTURE_ITEM_OFFSET = 71;
 constexpr std::size_t FIELD_COMMAND_LENGTH_OFFSET = 9;
 constexpr std::size_t FIELD_COMMAND_OFFSET = 11;
 
+constexpr std::uint16_t HWPTAG_PARA_CHAR_SHAPE = 68;
+
 bool is_record(const Record& record, std::uint16_t tag, std::uint32_t level) noexcept {
     return record.tag_id == tag && record.level == level;
 }
@@ -95,16 +97,39 @@ std::string plain_text(const std::vector<tree::Block>& blocks) {
     return text;
 }
 
+// Where a paragraph's character shapes start: PARA_CHAR_SHAPE's (u32
+// position, u32 shape id) pairs, positions in code units from the start
+// of the paragraph's text, ascending; each shape's emphasis by id.
+struct CharShapes {
+    std::span<const std::uint8_t> pairs;
+    std::span<const std::uint8_t> text;      // the text the positions count in
+    std::span<const std::uint8_t> emphasis;  // by character shape id
+};
+
 // A paragraph being read: its inlines so far, and the field it is inside.
 class ParagraphBuilder {
 public:
-    ParagraphBuilder(std::uint8_t heading, tree::ParagraphHead head) noexcept {
+    ParagraphBuilder(std::uint8_t heading, tree::ParagraphHead head, CharShapes shapes) noexcept : shapes_(shapes) {
         paragraph_.heading = heading;
         paragraph_.head = head;
     }
 
-    // A run of the paragraph's code units, decoded where it belongs.
-    void text(std::span<const std::uint8_t> run) { append_para_text(current_sink(), run); }
+    // A run of the paragraph's code units (a part of its text), decoded
+    // where it belongs, cut where its character shape changes.
+    void text(std::span<const std::uint8_t> run) {
+        if (shapes_.pairs.empty()) {
+            append_para_text(current_sink(), run);
+            return;
+        }
+        std::size_t position = static_cast<std::size_t>(run.data() - shapes_.text.data()) / 2;
+        while (!run.empty()) {
+            const std::size_t next = shape_at(position);
+            const std::size_t bytes = next - position >= run.size() / 2 ? run.size() : 2 * (next - position);
+            append_para_text(current_sink(), run.first(bytes));
+            run = run.subspan(bytes);
+            position = next;
+        }
+    }
 
     void text(std::string decoded) {
         std::string& sink = current_sink();
@@ -171,13 +196,30 @@ private:
             }
             return std::get<tree::Link>(paragraph_.inlines.back()).text;
         }
-        if (paragraph_.inlines.empty() || !std::holds_alternative<tree::Text>(paragraph_.inlines.back())) {
-            paragraph_.inlines.emplace_back(tree::Text{});
+        auto* last = paragraph_.inlines.empty() ? nullptr : std::get_if<tree::Text>(&paragraph_.inlines.back());
+        if (last == nullptr || (last->emphasis != emphasis_ && !last->text.empty())) {
+            paragraph_.inlines.emplace_back(tree::Text{{}, emphasis_});
+            last = &std::get<tree::Text>(paragraph_.inlines.back());
         }
-        return std::get<tree::Text>(paragraph_.inlines.back()).text;
+        last->emphasis = emphasis_;
+        return last->text;
+    }
+
+    // Sets the emphasis of the shape that covers position; returns where
+    // the next shape starts (past the text when none does).
+    std::size_t shape_at(std::size_t position) noexcept {
+        const std::size_t count = shapes_.pairs.size() / 8;
+        const auto start = [this](std::size_t k) { return read_u32_at(shapes_.pairs, 8 * k).value_or(0); };
+        while (shape_ + 1 < count && start(shape_ + 1) <= position) ++shape_;
+        const std::uint32_t id = read_u32_at(shapes_.pairs, 8 * shape_ + 4).value_or(0);
+        emphasis_ = start(shape_) <= position && id < shapes_.emphasis.size() ? shapes_.emphasis[id] : 0;
+        return shape_ + 1 < count ? start(shape_ + 1) : SIZE_MAX;
     }
 
     tree::Paragraph paragraph_;
+    CharShapes shapes_;
+    std::size_t shape_ = 0;       // the character shape of the text read last
+    std::uint8_t emphasis_ = 0;   // its emphasis
     Field field_ = Field::None;
     std::string link_target_;
     FieldHeader click_here_;
@@ -254,6 +296,7 @@ private:
         const std::size_t controls = controls_.size();
         const std::size_t strays = strays_.size();
         std::optional<std::span<const std::uint8_t>> text;
+        std::span<const std::uint8_t> char_shapes;
         std::size_t end = i + 1;  // past the paragraph's records
         while (end < records_.size() && records_[end].level > level) {
             const Record& record = records_[end];
@@ -267,11 +310,17 @@ private:
                 continue;
             }
             if (record.level == level + 1 && record.tag_id == HWPTAG_PARA_TEXT && !text) text = record.payload();
+            if (record.level == level + 1 && record.tag_id == HWPTAG_PARA_CHAR_SHAPE) char_shapes = record.payload();
             ++end;
         }
         const std::size_t controls_end = controls_.size();
         const std::size_t strays_end = strays_.size();
-        ParagraphBuilder builder(heading_of(header), head_of(header));
+        CharShapes shapes;
+        if (context_.options.emphasis && text) {
+            const auto& emphasis = context_.doc_info.current().char_emphasis;
+            shapes = CharShapes{char_shapes, *text, emphasis};
+        }
+        ParagraphBuilder builder(heading_of(header), head_of(header), shapes);
         if (controls == controls_end) {
             // Without controls no field can open: the text is one run (its
             // cuts would only fall on control codes that decode to nothing).

@@ -30,6 +30,8 @@ constexpr std::size_t kHeaderPieceBytes = 4096;
 // this (no real header comes near) are left out.
 constexpr std::uint32_t kMaxListIds = 1024;
 constexpr std::uint32_t kMaxNumberingLevels = 10;
+// Character shape ids past this are read as plain.
+constexpr std::uint32_t kMaxCharShapes = 1U << 16;
 
 // The value of an attribute in one start tag ("<hh:paraPr id=\"3\" ...>"), or
 // empty.
@@ -93,6 +95,24 @@ constexpr std::string_view kNumberFormats[] = {
     "HANGUL_PHONETIC", "IDEOGRAPH",        "CIRCLED_IDEOGRAPH",       "DECAGON_CIRCLE",
     "DECAGON_CIRCLE_HANJA"};
 
+// The emphasis an hh:charPr gives: hh:bold, hh:italic, hh:strikeout of a
+// shape other than NONE, hh:supscript, hh:subscript.
+std::uint8_t char_shape_emphasis(pugi::xml_node shape) {
+    std::uint8_t bits = 0;
+    for (pugi::xml_node item : shape.children()) {
+        const std::string_view name = local_name(item);
+        if (name == "bold") bits |= tree::emphasis::Bold;
+        else if (name == "italic") bits |= tree::emphasis::Italic;
+        else if (name == "supscript") bits |= tree::emphasis::Superscript;
+        else if (name == "subscript") bits |= tree::emphasis::Subscript;
+        else if (name == "strikeout" && std::string_view(item.attribute("shape").value()) != "NONE" &&
+                 *item.attribute("shape").value() != '\0') {
+            bits |= tree::emphasis::Strike;
+        }
+    }
+    return bits;
+}
+
 // A numbering's levels from its paraHead elements (level 1-based, the
 // format as the element's text); an unknown format is written in digits.
 tree::Numbering read_numbering(pugi::xml_node numbering) {
@@ -127,6 +147,14 @@ class ParagraphShapes {
 public:
     ParagraphShapes(ZipArchive& zip, const PackageIndex& index, tree::Document& document)
         : zip_(zip), index_(index), document_(document) {}
+
+    // The emphasis of a character shape: the character shapes come before
+    // the paragraph shapes and are read with the numberings.
+    std::uint8_t emphasis(std::uint32_t char_id) {
+        while (!lists_read_ && read_more()) {
+        }
+        return char_id < char_emphasis_.size() ? char_emphasis_[char_id] : 0;
+    }
 
     ParagraphHeading heading(std::uint32_t shape_id) {
         for (;;) {
@@ -224,6 +252,7 @@ private:
     // fragment; each stored under its own id.
     void read_lists(std::string_view xml) {
         lists_read_ = true;
+        read_char_shapes(xml);
         const std::size_t first = std::min(xml.find("numberings"), xml.find("bullets"));
         const std::size_t open = first == std::string_view::npos ? first : xml.rfind('<', first);
         // Past the later of the two lists' end tags.
@@ -251,9 +280,32 @@ private:
         }
     }
 
+    // The character shapes' emphasis from the charProperties list, parsed
+    // as one fragment.
+    void read_char_shapes(std::string_view xml) {
+        const std::size_t first = xml.find("charProperties");
+        const std::size_t close = xml.rfind("charProperties>");
+        if (first == std::string_view::npos || close == std::string_view::npos || close <= first ||
+            !is_end_tag(xml, close)) {
+            return;
+        }
+        const std::size_t open = xml.rfind('<', first);
+        if (open == std::string_view::npos) return;
+        const std::size_t end = close + std::string_view("charProperties>").size();
+        pugi::xml_document fragment;
+        if (!fragment.load_buffer(xml.data() + open, end - open, pugi::parse_default | pugi::parse_fragment)) return;
+        for (pugi::xml_node shape : fragment.first_child().children()) {
+            const std::uint32_t id = attribute_u32(shape, "id");
+            if (id >= kMaxCharShapes) continue;
+            if (char_emphasis_.size() <= id) char_emphasis_.resize(std::size_t{id} + 1, 0);
+            char_emphasis_[id] = char_shape_emphasis(shape);
+        }
+    }
+
     ZipArchive& zip_;
     const PackageIndex& index_;
     tree::Document& document_;  // takes the numberings and bullets
+    std::vector<std::uint8_t> char_emphasis_;  // by character shape id
     std::unique_ptr<EntryStream> stream_;
     std::unordered_map<std::uint32_t, ParagraphHeading> headings_;  // by shape id
     std::size_t scanned_ = 0;                               // where the search for the next mark resumes
@@ -345,7 +397,10 @@ Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, cons
     PackageIndex index = read_package_index(*zip, options.metadata);
     ParagraphShapes shapes(*zip, index, document);
     PictureItems pictures(*zip, index, document, options.collect_images);
+    std::function<std::uint8_t(std::uint32_t)> emphasis;
+    if (options.emphasis) emphasis = [&shapes](std::uint32_t char_id) { return shapes.emphasis(char_id); };
     SectionWalker walker(document, WalkSetup{[&shapes](std::uint32_t shape_id) { return shapes.heading(shape_id); },
+                                             std::move(emphasis),
                                              [&pictures](std::string_view id) { return pictures.name(id); }});
 
     std::vector<std::string> master_pages;

@@ -141,10 +141,13 @@ void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tr
     link_run_open_ = false;
     space_owed_ = false;
     std::vector<tree::Block> after;
+    const std::uint8_t outer_emphasis = emphasis_;  // a paragraph inside a run's object
     for (pugi::xml_node run = paragraph_node.first_child(); run; run = run.next_sibling()) {
         if (!is_element(run)) continue;
         const std::string_view name = local_name(run);
+        emphasis_ = 0;
         if (name == "run") {
+            if (setup_.emphasis) emphasis_ = setup_.emphasis(attribute_u32(run, "charPrIDRef", UINT32_MAX));
             for (pugi::xml_node item = run.first_child(); item; item = item.next_sibling()) {
                 if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
             }
@@ -156,6 +159,7 @@ void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tr
         }
     }
     link_run_open_ = false;
+    emphasis_ = outer_emphasis;
     if (!paragraph.inlines.empty()) {
         // Only a paragraph that is kept asks for its shape: the header is
         // read as far as the shapes asked for.
@@ -309,10 +313,13 @@ void SectionWalker::append_text(tree::Paragraph& paragraph, std::string_view tex
         std::get<tree::Link>(paragraph.inlines.back()).text += text;
         return;
     }
-    if (paragraph.inlines.empty() || !std::holds_alternative<tree::Text>(paragraph.inlines.back())) {
-        paragraph.inlines.push_back(tree::Text{});
+    auto* last = paragraph.inlines.empty() ? nullptr : std::get_if<tree::Text>(&paragraph.inlines.back());
+    if (last == nullptr || (last->emphasis != emphasis_ && !last->text.empty())) {
+        paragraph.inlines.push_back(tree::Text{{}, emphasis_});
+        last = &std::get<tree::Text>(paragraph.inlines.back());
     }
-    std::get<tree::Text>(paragraph.inlines.back()).text += text;
+    last->emphasis = emphasis_;
+    last->text += text;
 }
 
 void SectionWalker::begin_field(pugi::xml_node field) {

@@ -38,6 +38,9 @@ struct ParagraphHeading {
 struct WalkSetup {
     // The heading of a paragraph shape, by shape id.
     std::function<ParagraphHeading(std::uint32_t shape_id)> heading;
+    // The emphasis (tree::emphasis bits) of a character shape, by id; none
+    // when emphasis is not written.
+    std::function<std::uint8_t(std::uint32_t char_shape_id)> emphasis;
     // The binary item's name as stored under BinData/ ("image1.png") for
     // a picture's item id; empty when unknown. Called once per picture.
     std::function<std::string(std::string_view item_id)> picture_name;
@@ -87,6 +90,7 @@ private:
     bool deleting_ = false;                      // inside text deleted under change tracking
     bool space_owed_ = false;                    // a form control's text ended: text after it starts with a space
     std::uint32_t outline_numbering_ = UINT32_MAX;  // the section's outline numbering id
+    std::uint8_t emphasis_ = 0;                  // the emphasis of the run being read
 };
 
 }  // namespace marlune
