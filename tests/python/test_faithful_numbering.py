@@ -1,10 +1,12 @@
 """Numbers and bullets the word processor draws before paragraphs: number
 shapes and formats, counters across levels and sections, bullets, outline
-numbers, and how they are written (list items, headings, table cells)."""
+numbers, and how they are written (list items, headings, table cells);
+automatic numbers in the text (captions, notes) and new-number controls."""
 
 from __future__ import annotations
 
 import re
+import struct
 
 import pytest
 
@@ -139,3 +141,47 @@ def test_heads_in_table_cells_are_plain_text():
     table = xf.table([[xf.cell(xf.p("첫째", shape=1), 0, 0), xf.cell(xf.p("둘째", shape=1), 0, 1)]], 1, 2)
     markdown = hwpx([xf.p(table)], heads={1: ("NUMBER", 1, 0)}, numberings=[numbering])
     assert markdown == "|1. 첫째|2. 둘째|\n|---|---|"
+
+
+# Automatic numbers: (kind, number stored, shape, suffix) or ("new", kind, number).
+PAGE, FOOTNOTE, PICTURE, TABLE = 0, 1, 3, 4
+AUTO_NUMBERS = [
+    pytest.param([(PICTURE, 0, 0, ""), (PICTURE, 0, 0, "")], ["그림 1", "그림 2"], id="counted-per-kind"),
+    pytest.param([(PICTURE, 0, 0, ""), (TABLE, 0, 0, ""), (PICTURE, 0, 0, "")], ["그림 1", "그림 1", "그림 2"],
+                 id="kinds-apart"),
+    pytest.param([("new", PICTURE, 5), (PICTURE, 0, 0, ""), (PICTURE, 0, 0, "")], ["그림 5", "그림 6"],
+                 id="new-number"),
+    pytest.param([(PICTURE, 7, 0, ""), (PICTURE, 0, 0, "")], ["그림 7", "그림 8"], id="stored-number-shows"),
+    pytest.param([(TABLE, 0, 8, ")")], ["그림 가)"], id="shape-and-suffix"),
+    pytest.param([(PAGE, 3, 0, "")], ["그림"], id="page-number-left-out"),
+]
+HWPX_KINDS = {PAGE: "PAGE", FOOTNOTE: "FOOTNOTE", PICTURE: "PICTURE", TABLE: "TABLE"}
+HWPX_SHAPES = {0: "DIGIT", 8: "HANGUL_SYLLABLE"}
+
+
+def hwp_auto_number(item: tuple) -> bytes:
+    if item[0] == "new":
+        _, kind, number = item
+        return hf.para(hf.with_control("", 21, "nwno")) + hf.ctrl_header("nwno", 1, struct.pack("<IH", kind, number))
+    kind, stored, shape, suffix = item
+    body = struct.pack("<IHHHH", kind | shape << 4, stored, 0, 0, ord(suffix) if suffix else 0)
+    return hf.para(hf.with_control("그림 ", 18, "atno")) + hf.ctrl_header("atno", 1, body)
+
+
+def hwpx_auto_number(item: tuple) -> str:
+    if item[0] == "new":
+        _, kind, number = item
+        return xf.p(xf.run(f'<hp:ctrl><hp:newNum num="{number}" numType="{HWPX_KINDS[kind]}"/></hp:ctrl>'))
+    kind, stored, shape, suffix = item
+    number = (f'<hp:ctrl><hp:autoNum num="{stored}" numType="{HWPX_KINDS[kind]}"><hp:autoNumFormat '
+              f'type="{HWPX_SHAPES[shape]}" userChar="" prefixChar="" suffixChar="{suffix}" supscript="0"/>'
+              f'</hp:autoNum></hp:ctrl>')
+    return xf.p(xf.run(xf.t("그림 "), number))
+
+
+@pytest.mark.parametrize("items, expected", AUTO_NUMBERS)
+def test_automatic_numbers(items, expected):
+    hwp = marlune.convert(hf.hwp_document([b"".join(hwp_auto_number(item) for item in items)]))
+    assert hwp.split("\n\n") == expected
+    hwpx_markdown = marlune.convert(xf.package([xf.section(*(hwpx_auto_number(item) for item in items))]))
+    assert hwpx_markdown.split("\n\n") == expected

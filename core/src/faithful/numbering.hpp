@@ -10,15 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "hwp/numbers.hpp"
 #include "marlune/tree.hpp"
 
 namespace marlune {
 
 // Levels a numbering can have (the word processor's 7, and 10 in newer files).
 inline constexpr std::size_t MAX_NUMBERING_LEVELS = 10;
-
-// Appends value written in shape ("3" as "3", "다", "ⅲ", "③").
-void append_number(std::string& out, std::uint32_t value, tree::NumberShape shape);
 
 // Appends the format with each "^n" replaced by level n's number in level
 // n's shape; a "^" that names no level stays as it is.

@@ -29,6 +29,19 @@ constexpr std::uint32_t CTRL_HEADER_TEXT = make_ctrl_id('h', 'e', 'a', 'd');
 constexpr std::uint32_t CTRL_FOOTER_TEXT = make_ctrl_id('f', 'o', 'o', 't');
 constexpr std::uint32_t CTRL_SECTION = make_ctrl_id('s', 'e', 'c', 'd');
 constexpr std::uint32_t CTRL_HYPERLINK = make_ctrl_id('%', 'h', 'l', 'k');
+constexpr std::uint32_t CTRL_AUTO_NUMBER = make_ctrl_id('a', 't', 'n', 'o');
+constexpr std::uint32_t CTRL_NEW_NUMBER = make_ctrl_id('n', 'w', 'n', 'o');
+
+// Automatic and new-number controls: u32 properties (bits 0-3 the kind,
+// bits 4-11 the number shape), u16 number; an automatic number then holds
+// its user symbol, prefix and suffix characters (u16 each).
+constexpr std::size_t NUMBER_PROPERTIES_OFFSET = 4;
+constexpr std::size_t NUMBER_OFFSET = 8;
+constexpr std::size_t NUMBER_PREFIX_OFFSET = 12;
+constexpr std::size_t NUMBER_SUFFIX_OFFSET = 14;
+constexpr std::uint32_t NUMBER_KIND_MASK = 0xF;
+constexpr std::uint32_t NUMBER_SHAPE_SHIFT = 4;
+constexpr std::uint32_t NUMBER_SHAPE_MASK = 0xFF;
 
 // PARA_HEADER: the paragraph shape id.
 constexpr std::size_t PARA_SHAPE_OFFSET = 8;
@@ -76,6 +89,39 @@ std::string hyperlink_target(std::span<const std::uint8_t> payload) {
         }
     }
     return target;
+}
+
+// A prefix or suffix character of an automatic number; nothing for 0 or a
+// control code.
+void append_number_mark(std::string& out, std::span<const std::uint8_t> payload, std::size_t offset) {
+    const std::uint16_t unit = read_u16_at(payload, offset).value_or(0);
+    if (unit >= 0x20 && (unit < 0xD800 || unit > 0xDFFF)) append_utf8(out, unit);
+}
+
+// The kind an automatic or new-number control counts; nothing for an
+// unknown one.
+std::optional<AutoNumberKind> auto_number_kind(std::span<const std::uint8_t> payload) {
+    const std::uint32_t kind = read_u32_at(payload, NUMBER_PROPERTIES_OFFSET).value_or(0) & NUMBER_KIND_MASK;
+    if (kind >= AUTO_NUMBER_KINDS) return std::nullopt;
+    return static_cast<AutoNumberKind>(kind);
+}
+
+// The text an automatic number shows ("3", "1)"), counted; empty for a page
+// number, which has no one value in a document without pages.
+std::string auto_number_text(std::span<const std::uint8_t> payload, AutoNumbers& numbers) {
+    const auto kind = auto_number_kind(payload);
+    if (!kind || *kind == AutoNumberKind::Page) return {};
+    const std::uint32_t properties = read_u32_at(payload, NUMBER_PROPERTIES_OFFSET).value_or(0);
+    const std::uint32_t shape = (properties >> NUMBER_SHAPE_SHIFT) & NUMBER_SHAPE_MASK;
+    const std::uint32_t value = numbers.next(*kind, read_u16_at(payload, NUMBER_OFFSET).value_or(0));
+    std::string text;
+    append_number_mark(text, payload, NUMBER_PREFIX_OFFSET);
+    append_number(text, value,
+                  shape <= static_cast<std::uint32_t>(tree::NumberShape::IdeographStem)
+                      ? static_cast<tree::NumberShape>(shape)
+                      : tree::NumberShape::Digit);
+    append_number_mark(text, payload, NUMBER_SUFFIX_OFFSET);
+    return text;
 }
 
 // The plain text of blocks' paragraphs, a space apart (a picture's caption).
@@ -389,6 +435,16 @@ private:
                 return;
             }
             case CTRL_HYPERLINK: builder.start_link(hyperlink_target(record.payload())); return;
+            case CTRL_AUTO_NUMBER: {
+                std::string number = auto_number_text(record.payload(), context_.auto_numbers);
+                if (!number.empty()) builder.text(std::move(number));
+                return;
+            }
+            case CTRL_NEW_NUMBER:
+                if (const auto kind = auto_number_kind(record.payload())) {
+                    context_.auto_numbers.restart(*kind, read_u16_at(record.payload(), NUMBER_OFFSET).value_or(1));
+                }
+                return;
             case CTRL_CLICK_HERE:
                 builder.start_click_here(parse_field_header(record.payload()).value_or(FieldHeader{}));
                 return;

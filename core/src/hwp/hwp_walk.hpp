@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hwp/doc_info.hpp"
+#include "hwp/numbers.hpp"
 #include "marlune/faithful.hpp"
 #include "marlune/records.hpp"
 #include "marlune/tree.hpp"
@@ -28,6 +29,7 @@ struct WalkContext {
     // The outline numbering of the section being walked (an index into the
     // document's numberings), from its section definition.
     std::uint32_t outline_numbering = UINT32_MAX;
+    AutoNumbers auto_numbers;  // captions' and notes' numbers so far
 };
 
 // Appends the section's paragraphs to context.document.body.

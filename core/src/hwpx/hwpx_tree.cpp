@@ -87,14 +87,6 @@ std::uint32_t attribute_u32(pugi::xml_node node, const char* name) {
     return decimal(node.attribute(name).value()).value_or(UINT32_MAX);
 }
 
-// numFormat names, in the order of tree::NumberShape.
-constexpr std::string_view kNumberFormats[] = {
-    "DIGIT",          "CIRCLED_DIGIT",     "ROMAN_CAPITAL",           "ROMAN_SMALL",
-    "LATIN_CAPITAL",  "LATIN_SMALL",       "CIRCLED_LATIN_CAPITAL",   "CIRCLED_LATIN_SMALL",
-    "HANGUL_SYLLABLE", "CIRCLED_HANGUL_SYLLABLE", "HANGUL_JAMO",      "CIRCLED_HANGUL_JAMO",
-    "HANGUL_PHONETIC", "IDEOGRAPH",        "CIRCLED_IDEOGRAPH",       "DECAGON_CIRCLE",
-    "DECAGON_CIRCLE_HANJA"};
-
 // The emphasis an hh:charPr gives: hh:bold, hh:italic, hh:strikeout of a
 // shape other than NONE, hh:supscript, hh:subscript.
 std::uint8_t char_shape_emphasis(pugi::xml_node shape) {
@@ -125,11 +117,7 @@ tree::Numbering read_numbering(pugi::xml_node numbering) {
         tree::NumberingLevel& entry = out.levels[level - 1];
         entry.format = head.text().get();
         entry.start = decimal(head.attribute("start").value()).value_or(1);
-        const std::string_view format = head.attribute("numFormat").value();
-        const auto* known = std::ranges::find(kNumberFormats, format);
-        entry.shape = known == std::end(kNumberFormats)
-                          ? tree::NumberShape::Digit
-                          : static_cast<tree::NumberShape>(known - std::begin(kNumberFormats));
+        entry.shape = number_shape_named(head.attribute("numFormat").value());
     }
     return out;
 }

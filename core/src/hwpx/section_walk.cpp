@@ -37,6 +37,24 @@ bool is_stray_object(std::string_view name) noexcept {
     return false;
 }
 
+// numFormat names, in the order of tree::NumberShape.
+constexpr std::string_view kNumberFormats[] = {
+    "DIGIT",           "CIRCLED_DIGIT",           "ROMAN_CAPITAL",        "ROMAN_SMALL",
+    "LATIN_CAPITAL",   "LATIN_SMALL",             "CIRCLED_LATIN_CAPITAL", "CIRCLED_LATIN_SMALL",
+    "HANGUL_SYLLABLE", "CIRCLED_HANGUL_SYLLABLE", "HANGUL_JAMO",          "CIRCLED_HANGUL_JAMO",
+    "HANGUL_PHONETIC", "IDEOGRAPH",               "CIRCLED_IDEOGRAPH",    "DECAGON_CIRCLE",
+    "DECAGON_CIRCLE_HANJA"};
+
+// numType names, in the order of AutoNumberKind.
+constexpr std::string_view kAutoNumberKinds[] = {"PAGE", "FOOTNOTE", "ENDNOTE", "PICTURE", "TABLE", "EQUATION"};
+
+std::optional<AutoNumberKind> auto_number_kind(pugi::xml_node number) {
+    const std::string_view name = number.attribute("numType").value();
+    const auto* known = std::ranges::find(kAutoNumberKinds, name);
+    if (known == std::end(kAutoNumberKinds)) return std::nullopt;
+    return static_cast<AutoNumberKind>(known - std::begin(kAutoNumberKinds));
+}
+
 tree::CaptionSide caption_side(pugi::xml_node caption) {
     const std::string_view side = caption.attribute("side").value();
     if (side == "LEFT") return tree::CaptionSide::Left;
@@ -101,6 +119,12 @@ std::uint32_t outline_numbering(pugi::xml_node section) {
 }
 
 }  // namespace
+
+tree::NumberShape number_shape_named(std::string_view name) noexcept {
+    const auto* known = std::ranges::find(kNumberFormats, name);
+    return known == std::end(kNumberFormats) ? tree::NumberShape::Digit
+                                             : static_cast<tree::NumberShape>(known - std::begin(kNumberFormats));
+}
 
 void SectionWalker::walk_section(pugi::xml_node section) {
     fields_.clear();
@@ -217,6 +241,10 @@ void SectionWalker::walk_inline(pugi::xml_node node, tree::Paragraph& paragraph,
         for (pugi::xml_node item = chosen_branch(node).first_child(); item; item = item.next_sibling()) {
             if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
         }
+    } else if (name == "autoNum") {
+        walk_auto_number(node, paragraph);
+    } else if (name == "newNum") {
+        if (const auto kind = auto_number_kind(node)) auto_numbers_.restart(*kind, attribute_u32(node, "num", 1));
     } else if (name == "dutmal") {
         append_text(paragraph, child_named(node, "mainText").text().get());
     } else if (name == "textart") {
@@ -237,6 +265,20 @@ void SectionWalker::walk_inline(pugi::xml_node node, tree::Paragraph& paragraph,
             if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
         }
     }
+}
+
+// An automatic number as it shows: prefix, the number in its shape,
+// suffix ("그림 3", "1)"); nothing for a page number, which has no one value
+// in a document without pages.
+void SectionWalker::walk_auto_number(pugi::xml_node number, tree::Paragraph& paragraph) {
+    const auto kind = auto_number_kind(number);
+    if (!kind || *kind == AutoNumberKind::Page) return;
+    const std::uint32_t value = auto_numbers_.next(*kind, attribute_u32(number, "num", 0));
+    const pugi::xml_node format = child_named(number, "autoNumFormat");
+    std::string text = format.attribute("prefixChar").value();
+    append_number(text, value, number_shape_named(format.attribute("type").value()));
+    text += format.attribute("suffixChar").value();
+    append_text(paragraph, text);
 }
 
 // A check box or option button as its state and caption ("☑ 동의"), a push

@@ -11,6 +11,7 @@
 
 #include <pugixml.hpp>
 
+#include "hwp/numbers.hpp"
 #include "marlune/tree.hpp"
 
 namespace marlune {
@@ -34,6 +35,10 @@ struct ParagraphHeading {
     std::uint8_t level = 0;
     tree::ParagraphHead head;
 };
+
+// A number shape by its OWPML name (numFormat, autoNumFormat's type:
+// "DIGIT", "HANGUL_SYLLABLE", ...); digits for an unknown name.
+tree::NumberShape number_shape_named(std::string_view name) noexcept;
 
 struct WalkSetup {
     // The heading of a paragraph shape, by shape id.
@@ -70,6 +75,7 @@ private:
     void walk_text(pugi::xml_node text, tree::Paragraph& paragraph);
     void walk_button(pugi::xml_node button, tree::Paragraph& paragraph);
     void walk_entry_field(pugi::xml_node field, tree::Paragraph& paragraph);
+    void walk_auto_number(pugi::xml_node number, tree::Paragraph& paragraph);
     void append_form_text(tree::Paragraph& paragraph, std::string_view text);
     void walk_note(pugi::xml_node note, tree::NoteKind kind, tree::Paragraph& paragraph, int depth);
     tree::Table walk_table(pugi::xml_node table, int depth);
@@ -91,6 +97,7 @@ private:
     bool space_owed_ = false;                    // a form control's text ended: text after it starts with a space
     std::uint32_t outline_numbering_ = UINT32_MAX;  // the section's outline numbering id
     std::uint8_t emphasis_ = 0;                  // the emphasis of the run being read
+    AutoNumbers auto_numbers_;                   // captions' and notes' numbers so far
 };
 
 }  // namespace marlune
