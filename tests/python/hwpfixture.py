@@ -689,8 +689,9 @@ def picture(level: int = 1, caption: Sequence[str] = (), size: int = 73, item: i
             + shape_component(level + 1) + picture_record(level + 2, size, item))
 
 
-def text_box(paras: Sequence[str], level: int = 1, caption: Sequence[str] = ()) -> bytes:
-    """A "gso " control holding a rectangle with a text box."""
-    return (ctrl_header("gso ", level) + _caption(level + 1, caption)
+def text_box(paras: Sequence[str], level: int = 1, caption: Sequence[str] = (), as_char: bool = False) -> bytes:
+    """A "gso " control holding a rectangle with a text box; ``as_char``:
+    the object stands in the line like a character (properties bit 0)."""
+    return (ctrl_header("gso ", level, struct.pack("<I", 1 if as_char else 0)) + _caption(level + 1, caption)
             + shape_component(level + 1, "$rec") + list_header(level + 2, len(paras))
             + b"".join(para(p, level + 2) for p in paras))

@@ -95,8 +95,9 @@ def equation(script: str) -> str:
     return run(f"<hp:equation><hp:script>{escape(script)}</hp:script></hp:equation>")
 
 
-def text_box(*paragraphs: str, shape: str = "rect") -> str:
-    return f"<hp:{shape}><hp:drawText>{sub_list(*paragraphs)}</hp:drawText></hp:{shape}>"
+def text_box(*paragraphs: str, shape: str = "rect", as_char: bool = False) -> str:
+    position = f'<hp:pos treatAsChar="{int(as_char)}" vertRelTo="PARA" horzRelTo="PARA"/>'
+    return f"<hp:{shape}>{position}<hp:drawText>{sub_list(*paragraphs)}</hp:drawText></hp:{shape}>"
 
 
 def section(*paragraphs: str) -> str:

@@ -10,6 +10,7 @@ import struct
 import pytest
 
 import hwpfixture as hf
+import hwpxfixture as xf
 import marlune
 from marlune import _convert
 
@@ -139,3 +140,33 @@ def test_metadata_false_leaves_the_summary_unread(metadata, expected):
     document = hf.hwp_document([hf.para("본문")], extra_streams=streams)
     markdown, raw, _ = _convert.parse(document, metadata=metadata)
     assert (markdown, raw) == ("본문", expected)
+
+
+# Boxes in a sentence: the boxes' texts, each in a box of its own or all in
+# one, whether they stand in the line. Inline, the sentence reads on; else
+# HWP cuts the paragraph at the box and HWPX writes the box after its
+# paragraph, as before.
+INLINE_BOXES = [
+    pytest.param(["커피 메뉴"], False, True, True, id="box-in-the-sentence"),
+    pytest.param(["학생", "과목"], True, True, True, id="boxes-side-by-side"),
+    pytest.param(["커피 메뉴"], False, False, False, id="floating-box-is-a-block"),
+    pytest.param(["첫째 줄", "둘째 줄"], False, True, False, id="two-paragraphs-are-a-block"),
+    pytest.param(["긴 글" * 40], False, True, False, id="long-text-is-a-block"),
+]
+
+
+@pytest.mark.parametrize("boxes, apart, as_char, inline", INLINE_BOXES)
+def test_boxes_standing_in_the_line(boxes, apart, as_char, inline):
+    groups = [[box] for box in boxes] if apart else [boxes]
+    marks = [hf.ctrl_char(11, "gso ") for _ in groups]
+    controls = hf.para_text("앞 ", *marks, "는 카테고리", hf.PARA_END)
+    body = b"".join(hf.text_box(group, 1, as_char=as_char) for group in groups)
+    hwpx_boxes = "".join(xf.text_box(*(xf.p(box) for box in group), as_char=as_char) for group in groups)
+    if inline:
+        expected_hwp = expected_hwpx = "앞 " + " ".join(boxes) + "는 카테고리"
+    else:
+        expected_hwp = "\n\n".join(["앞", *boxes, "는 카테고리"])
+        expected_hwpx = "\n\n".join(["앞 는 카테고리", *boxes])
+    assert marlune.convert(hf.hwp_document([hf.para(controls) + body])) == expected_hwp
+    hwpx = xf.package([xf.section(xf.p(xf.run(xf.t("앞 "), hwpx_boxes, xf.t("는 카테고리"))))])
+    assert marlune.convert(hwpx) == expected_hwpx

@@ -16,6 +16,7 @@
 #include "hwp/para_pieces.hpp"
 #include "tree/content.hpp"
 #include "hwp/fields.hpp"
+#include "hwp/inline_box.hpp"
 #include "marlune/markdown.hpp"
 #include "hwp/para_text.hpp"
 
@@ -42,6 +43,11 @@ constexpr std::size_t NUMBER_SUFFIX_OFFSET = 14;
 constexpr std::uint32_t NUMBER_KIND_MASK = 0xF;
 constexpr std::uint32_t NUMBER_SHAPE_SHIFT = 4;
 constexpr std::uint32_t NUMBER_SHAPE_MASK = 0xFF;
+
+// A drawing object's CTRL_HEADER: properties after the control id, bit 0
+// set when it stands in the line like a character.
+constexpr std::size_t OBJECT_PROPERTIES_OFFSET = 4;
+constexpr std::uint32_t OBJECT_AS_CHARACTER = 1;
 
 // PARA_HEADER: the paragraph shape id.
 constexpr std::size_t PARA_SHAPE_OFFSET = 8;
@@ -163,6 +169,7 @@ public:
     // A run of the paragraph's code units (a part of its text), decoded
     // where it belongs, cut where its character shape changes.
     void text(std::span<const std::uint8_t> run) {
+        after_box_ = false;
         if (shapes_.pairs.empty()) {
             append_para_text(current_sink(), run);
             return;
@@ -216,6 +223,23 @@ public:
 
     void equation(std::string script) { paragraph_.inlines.emplace_back(tree::Equation{std::move(script)}); }
 
+    // A box standing in the line: its text where it stands, a space apart
+    // from a box just before it.
+    void splice(tree::Paragraph box) {
+        if (after_box_) text(std::string(" "));
+        const std::uint8_t emphasis = emphasis_;
+        for (tree::Inline& item : box.inlines) {
+            if (auto* run = std::get_if<tree::Text>(&item)) {
+                emphasis_ = run->emphasis;
+                text(std::move(run->text));
+            } else {
+                paragraph_.inlines.push_back(std::move(item));
+            }
+        }
+        emphasis_ = emphasis;
+        after_box_ = true;
+    }
+
     // The paragraph so far, when it holds anything, becomes a block; a field
     // still open goes on after the blocks that follow.
     void flush(std::vector<tree::Block>& blocks) {
@@ -266,6 +290,7 @@ private:
     CharShapes shapes_;
     std::size_t shape_ = 0;       // the character shape of the text read last
     std::uint8_t emphasis_ = 0;   // its emphasis
+    bool after_box_ = false;      // the last thing read is a box standing in the line
     Field field_ = Field::None;
     std::string link_target_;
     FieldHeader click_here_;
@@ -411,7 +436,18 @@ private:
         const ConvertOptions& options = context_.options;
         switch (id) {
             case CTRL_TABLE: builder.flush(blocks); table(header, end, blocks, depth + 1); return;
-            case CTRL_SHAPE: builder.flush(blocks); shape(header, end, blocks, depth + 1); return;
+            case CTRL_SHAPE: {
+                std::vector<tree::Block> held;
+                shape(header, end, held, depth + 1);
+                const std::uint32_t properties = read_u32_at(record.payload(), OBJECT_PROPERTIES_OFFSET).value_or(0);
+                if ((properties & OBJECT_AS_CHARACTER) != 0 && is_inline_box(held)) {
+                    builder.splice(std::move(std::get<tree::Paragraph>(held.front().node)));
+                    return;
+                }
+                builder.flush(blocks);
+                std::ranges::move(held, std::back_inserter(blocks));
+                return;
+            }
             case CTRL_EQUATION: equation(header, end, builder, blocks, depth + 1); return;
             case CTRL_FOOTNOTE:
             case CTRL_ENDNOTE: {

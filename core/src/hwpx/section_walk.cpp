@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "container/xml_part.hpp"
+#include "hwp/inline_box.hpp"
 
 namespace marlune {
 
@@ -260,11 +261,49 @@ void SectionWalker::walk_inline(pugi::xml_node node, tree::Paragraph& paragraph,
         walk_blocks(node, after, depth + 1);
     } else if (name == "container" || name == "rect" || name == "ellipse" || name == "arc" || name == "polygon" ||
                name == "curve" || name == "line" || name == "connectLine" || name == "ole") {
-        // Drawing objects and groups of them: their text boxes and captions.
+        // Drawing objects and groups of them: their text boxes and captions;
+        // the text of one that stands in the line like a character may read
+        // as part of the sentence.
+        const bool as_character = std::string_view(child_named(node, "pos").attribute("treatAsChar").value()) == "1";
         for (pugi::xml_node item = node.first_child(); item; item = item.next_sibling()) {
-            if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
+            if (!is_element(item)) continue;
+            if (as_character && local_name(item) == "drawText") walk_box_text(item, paragraph, after, depth + 1);
+            else walk_inline(item, paragraph, after, depth + 1);
         }
     }
+}
+
+// Where a paragraph's text ends: the paragraph, its inline count and the
+// size of its last text; a box standing right after another is a space
+// apart from it.
+std::tuple<const tree::Paragraph*, std::size_t, std::size_t> text_end(const tree::Paragraph& paragraph) {
+    const auto* last = paragraph.inlines.empty() ? nullptr : std::get_if<tree::Text>(&paragraph.inlines.back());
+    return {&paragraph, paragraph.inlines.size(), last == nullptr ? 0 : last->text.size()};
+}
+
+// A box's text: one short paragraph in the sentence where the box stands,
+// anything else as blocks after the paragraph.
+void SectionWalker::walk_box_text(pugi::xml_node text, tree::Paragraph& paragraph, std::vector<tree::Block>& after,
+                                  int depth) {
+    std::vector<tree::Block> blocks;
+    walk_blocks(text, blocks, depth);
+    link_run_open_ = false;  // the box's paragraphs ended the link's run
+    if (!is_inline_box(blocks)) {
+        std::move(blocks.begin(), blocks.end(), std::back_inserter(after));
+        return;
+    }
+    if (box_end_ == text_end(paragraph)) append_text(paragraph, " ");
+    const std::uint8_t emphasis = emphasis_;
+    for (tree::Inline& item : std::get<tree::Paragraph>(blocks.front().node).inlines) {
+        if (auto* run = std::get_if<tree::Text>(&item)) {
+            emphasis_ = run->emphasis;
+            append_text(paragraph, run->text);
+        } else {
+            paragraph.inlines.push_back(std::move(item));
+        }
+    }
+    emphasis_ = emphasis;
+    box_end_ = text_end(paragraph);
 }
 
 // An automatic number as it shows: prefix, the number in its shape,

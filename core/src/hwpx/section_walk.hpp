@@ -76,6 +76,7 @@ private:
     void walk_button(pugi::xml_node button, tree::Paragraph& paragraph);
     void walk_entry_field(pugi::xml_node field, tree::Paragraph& paragraph);
     void walk_auto_number(pugi::xml_node number, tree::Paragraph& paragraph);
+    void walk_box_text(pugi::xml_node text, tree::Paragraph& paragraph, std::vector<tree::Block>& after, int depth);
     void append_form_text(tree::Paragraph& paragraph, std::string_view text);
     void walk_note(pugi::xml_node note, tree::NoteKind kind, tree::Paragraph& paragraph, int depth);
     tree::Table walk_table(pugi::xml_node table, int depth);
@@ -98,6 +99,8 @@ private:
     std::uint32_t outline_numbering_ = UINT32_MAX;  // the section's outline numbering id
     std::uint8_t emphasis_ = 0;                  // the emphasis of the run being read
     AutoNumbers auto_numbers_;                   // captions' and notes' numbers so far
+    // Where the last box standing in a line ended its paragraph's text.
+    std::tuple<const tree::Paragraph*, std::size_t, std::size_t> box_end_{nullptr, 0, 0};
 };
 
 }  // namespace marlune
