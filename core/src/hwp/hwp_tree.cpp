@@ -39,7 +39,7 @@ Result<tree::Document> build_hwp_tree(const Document& document, const ConvertOpt
     out.metadata.version = version_text(info->version);
     if (options.metadata) read_summary_info(document, out.metadata);
     LazyDocInfo doc_info(document, info->compressed);
-    WalkContext context{options, doc_info, out, {}, {}};
+    WalkContext context{options, doc_info, out, {}, {}, UINT32_MAX, {}};
     for_each_section(document, info->compressed, [&](ByteBuffer data) {
         // The records view the section's bytes, which live until it is walked.
         const auto records = parse_records(data);

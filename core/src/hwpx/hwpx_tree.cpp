@@ -190,6 +190,7 @@ private:
             }
             const std::string_view rest = xml.substr(at);
             if (rest.starts_with(kListEnd) && is_end_tag(xml, at)) {
+                if (!lists_read_) read_lists(xml.substr(0, at));
                 settle(xml, at);
                 finished_ = true;
                 return true;
@@ -205,6 +206,7 @@ private:
             // The header ended without the list's end: its last shape counts
             // only when the whole header came out intact.
             if (stream_->complete()) settle(xml, xml.size());
+            if (!lists_read_) read_lists(xml);
             finished_ = true;
         }
         return true;
