@@ -51,9 +51,12 @@ FLANKING = [
     pytest.param([("m", 0), ("2", SUP)], "m<sup>2</sup>", id="superscript"),
     pytest.param([("H", 0), ("2", SUB), ("O", 0)], "H<sub>2</sub>O", id="subscript"),
     pytest.param([("x", B), ("2", B | SUP)], "**x<sup>2</sup>**", id="bold-around-superscript"),
-    pytest.param([("2*3", B)], "**2\\*3**", id="star-inside"),
+    pytest.param([("2*3", B)], "2\\*3", id="star-inside-stays-plain"),
     pytest.param([("*별", B)], "\\*별", id="star-at-the-edge-stays-plain"),
     pytest.param([("줄\n바꿈", B)], "줄\n바꿈", id="line-break-stays-plain"),
+    pytest.param([("1", 0), (".", B), (" 항목", 0)], "1\\. 항목", id="plain-runs-escaped-as-one"),
+    pytest.param([("https://a.kr/x", B)], "https://a.kr/x", id="address-stays-plain"),
+    pytest.param([("www.a.kr", 0), ("굵게", B)], "www.a.kr굵게", id="after-an-address-stays-plain"),
 ]
 
 

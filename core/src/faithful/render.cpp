@@ -33,10 +33,17 @@ struct Shared {
     // (not inside an HTML cell), so a reader links it to its definition.
     std::vector<bool> note_referenced;
     std::string scratch;                      // text being rewritten (line breaks, scripts)
+    std::string stretch;                      // text runs written plain as one piece
+    std::string joined;                       // an emphasized group's text
     ParagraphNumbers numbers;                 // paragraph heads, counted in reading order
     EquationTranslator translator;
     std::string math;                         // one equation's LaTeX or script
 };
+
+// How far back the text before an emphasized group is searched for a bare
+// web address (longer addresses are rare; a miss writes emphasis a GFM
+// reader may take into the link).
+constexpr std::size_t kAddressLookBehind = 256;
 
 // A head that is a Markdown ordered-list marker as it stands ("3.", "12)").
 bool is_ordered_marker(std::string_view head) noexcept {
@@ -231,8 +238,8 @@ struct Renderer {
         // A heading bold as a whole is not bold again inside.
         const std::uint8_t dropped = heading && all_bold(inlines) ? tree::emphasis::Bold : 0;
         for (std::size_t k = 0; k < inlines.size();) {
-            if (shared.options.emphasis && emphasis_of(inlines[k]) != 0) {
-                k = emphasized(inlines, k, flow, dropped);
+            if (std::holds_alternative<tree::Text>(inlines[k])) {
+                k = text_from(inlines, k, flow, dropped);
                 continue;
             }
             inline_text(out, inlines[k], flow, follows(inlines.subspan(k + 1)));
@@ -343,41 +350,73 @@ struct Renderer {
         return next == '[' || next == '<' ? escape::Kind::Punct : escape::Kind::Other;
     }
 
-    // Emphasized runs from k on, up to the first plain inline: their common
-    // bold, italic and strike-through as delimiters around their text
-    // trimmed of white space, where CommonMark reads them so (the text
-    // stays plain where it would not: a delimiter between a letter and
-    // punctuation, a "*" beside one); superscript and subscript as HTML
-    // around each run. Returns the index past them.
-    std::size_t emphasized(std::span<const tree::Inline> inlines, std::size_t k, escape::Flow& flow,
-                           std::uint8_t dropped) {
+    // How the emphasized runs from k on, up to the first plain inline, are
+    // written: their common bold, italic and strike-through as delimiters
+    // around their text trimmed of white space, where CommonMark reads them
+    // so; superscript and subscript as HTML around each run.
+    struct Group {
+        std::size_t end = 0;     // past the group's inlines
+        std::uint8_t common = 0; // the delimiters written, none when the text stays plain
+        bool scripted = false;   // a run is raised or lowered
+        std::size_t lead = 0;    // white space before the text, in the runs' joined text
+        std::size_t body_end = 0;
+    };
+
+    // before: what is written before the group; preceding: the text of the
+    // line before it.
+    Group plan_group(std::span<const tree::Inline> inlines, std::size_t k, escape::Kind before,
+                     std::string_view preceding, std::uint8_t dropped) {
         using namespace tree::emphasis;
-        std::size_t end = k;
+        Group group;
         std::uint8_t common = Bold | Italic | Strike;
-        std::string& joined = shared.scratch;
+        std::string& joined = shared.joined;
         joined.clear();
-        for (; end < inlines.size() && emphasis_of(inlines[end]) != 0; ++end) {
-            const auto& run = std::get<tree::Text>(inlines[end]);
+        bool scripted_first = false;
+        bool scripted_last = false;
+        for (group.end = k; group.end < inlines.size() && emphasis_of(inlines[group.end]) != 0; ++group.end) {
+            const auto& run = std::get<tree::Text>(inlines[group.end]);
             common &= run.emphasis;
+            scripted_last = (run.emphasis & (Superscript | Subscript)) != 0;
+            if (group.end == k) scripted_first = scripted_last;
+            group.scripted |= scripted_last;
             joined += run.text;
         }
         common &= static_cast<std::uint8_t>(~dropped);
-        const auto group = inlines.subspan(k, end - k);
         const std::string_view body = trim(joined);
-        const std::size_t lead = static_cast<std::size_t>(body.data() - joined.data());
-        const std::size_t body_end = lead + body.size();
-        const auto& first_run = std::get<tree::Text>(group.front());
-        const auto& last_run = std::get<tree::Text>(group.back());
-        const bool scripted_first = (first_run.emphasis & (Superscript | Subscript)) != 0;
-        const bool scripted_last = (last_run.emphasis & (Superscript | Subscript)) != 0;
-        const escape::Kind before = lead > 0 ? escape::Kind::Space : flow.before;
-        const escape::Kind after = body_end < joined.size() ? escape::Kind::Space : kind_after(inlines.subspan(end));
-        const bool nested = (common & Strike) != 0 && common != Strike;
-        if (common != 0 && place != Place::HtmlCell &&
-            !reads_as_emphasis(body, before, after, nested, scripted_first, scripted_last)) {
-            common = 0;
+        group.lead = static_cast<std::size_t>(body.data() - joined.data());
+        group.body_end = group.lead + body.size();
+        if (common == 0 || body.empty()) return group;
+        if (place == Place::HtmlCell) {
+            group.common = common;
+            return group;
         }
-        if (body.empty()) common = 0;
+        const escape::Kind beside_start = group.lead > 0 ? escape::Kind::Space : before;
+        const escape::Kind beside_end =
+            group.body_end < joined.size() ? escape::Kind::Space : kind_after(inlines.subspan(group.end));
+        const bool nested = (common & Strike) != 0 && common != Strike;
+        const bool beside_address = (group.lead == 0 && names_address(last_word(preceding))) || names_address(body);
+        if (!beside_address && reads_as_emphasis(body, beside_start, beside_end, nested, scripted_first, scripted_last)) {
+            group.common = common;
+        }
+        return group;
+    }
+
+    // The end of text after its last white space.
+    static std::string_view last_word(std::string_view text) noexcept {
+        const std::size_t space = text.find_last_of(" \t\n");
+        return space == std::string_view::npos ? text : text.substr(space + 1);
+    }
+
+    // Text a GFM reader may take for a bare web address, whose extent
+    // would swallow a delimiter next to it or inside it.
+    static bool names_address(std::string_view text) noexcept {
+        return text.find("://") != std::string_view::npos || text.find("www.") != std::string_view::npos;
+    }
+
+    // Writes the group planned at k; returns the index past it.
+    std::size_t emphasized(std::span<const tree::Inline> inlines, std::size_t k, escape::Flow& flow,
+                           const Group& plan) {
+        const auto group = inlines.subspan(k, plan.end - k);
         std::size_t offset = 0;
         for (std::size_t r = 0; r < group.size(); ++r) {
             const auto& run = std::get<tree::Text>(group[r]);
@@ -385,30 +424,61 @@ struct Renderer {
             const std::size_t from = offset;
             offset += text.size();
             // The run's white space before the body, its part of the body, its white space after.
-            const std::size_t cut_lead = std::clamp(lead, from, offset) - from;
-            const std::size_t cut_end = std::clamp(body_end, from, offset) - from;
+            const std::size_t cut_lead = std::clamp(plan.lead, from, offset) - from;
+            const std::size_t cut_end = std::clamp(plan.body_end, from, offset) - from;
             escape::append_text(out, text.substr(0, cut_lead), flow);
-            if (from <= lead && lead < offset && common != 0) delimiters(common, true, flow);
+            if (from <= plan.lead && plan.lead < offset && plan.common != 0) delimiters(plan.common, true, flow);
             if (cut_end > cut_lead) scripted(text.substr(cut_lead, cut_end - cut_lead), run.emphasis, flow);
-            if (from < body_end && body_end <= offset && common != 0) delimiters(common, false, flow);
+            if (from < plan.body_end && plan.body_end <= offset && plan.common != 0) {
+                delimiters(plan.common, false, flow);
+            }
             const bool last = r + 1 == group.size();
             escape::append_text(out, text.substr(cut_end), flow,
-                                last ? follows(inlines.subspan(end)) : escape::kUnknown);
+                                last ? follows(inlines.subspan(plan.end)) : escape::kUnknown);
         }
-        return end;
+        return plan.end;
+    }
+
+    // Text runs from k on that are written plain (runs without emphasis,
+    // groups whose delimiters CommonMark would not read) as one piece, so
+    // that what they form together (a list marker split over two runs) is
+    // escaped; an emphasized group at k is written as planned. Returns the
+    // index past what was written.
+    std::size_t text_from(std::span<const tree::Inline> inlines, std::size_t k, escape::Flow& flow,
+                          std::uint8_t dropped) {
+        std::string& stretch = shared.stretch;
+        stretch.clear();
+        std::size_t j = k;
+        while (j < inlines.size() && std::holds_alternative<tree::Text>(inlines[j])) {
+            if (!shared.options.emphasis || emphasis_of(inlines[j]) == 0) {
+                stretch += std::get<tree::Text>(inlines[j++]).text;
+                continue;
+            }
+            const bool at_start = stretch.empty();
+            const std::size_t tail = out.size() - std::min<std::size_t>(out.size(), kAddressLookBehind);
+            const Group group = plan_group(inlines, j, at_start ? flow.before : escape::last_kind(stretch),
+                                           at_start ? std::string_view(out).substr(tail) : std::string_view(stretch),
+                                           dropped);
+            if (group.common != 0 || group.scripted) {
+                if (j == k) return emphasized(inlines, k, flow, group);
+                break;
+            }
+            for (; j < group.end; ++j) stretch += std::get<tree::Text>(inlines[j]).text;
+        }
+        escape::append_text(out, stretch, flow, follows(inlines.subspan(j)));
+        return j;
     }
 
     // Whether delimiters around body, with `before` and `after` beside
     // them, open and close: the outer delimiter of two ("~~**") stands
-    // beside punctuation, as does one beside a <sup> tag.
+    // beside punctuation, as does one beside a <sup> tag. A body holding
+    // "*" or "~" stays plain: the escaping leaves a "*" that can only close
+    // as it is, and one would close the delimiter written here.
     static bool reads_as_emphasis(std::string_view body, escape::Kind before, escape::Kind after, bool nested,
                                   bool scripted_first, bool scripted_last) noexcept {
         using escape::Kind;
-        if (body.empty() || body.find('\n') != std::string_view::npos) return false;
-        constexpr std::string_view kMarks = "*_~";
-        if (kMarks.find(body.front()) != std::string_view::npos || kMarks.find(body.back()) != std::string_view::npos) {
-            return false;
-        }
+        if (body.empty() || body.find_first_of("\n*~") != std::string_view::npos) return false;
+        if (body.front() == '_' || body.back() == '_') return false;
         const Kind first = nested || scripted_first ? Kind::Punct : escape::first_kind(body);
         const Kind last = nested || scripted_last ? Kind::Punct : escape::last_kind(body);
         const bool opens = first != Kind::Space && (first == Kind::Word || before == Kind::Space || before == Kind::Punct);
@@ -788,7 +858,7 @@ void render_notes(Renderer& renderer, const std::vector<tree::Note>& notes) {
 }  // namespace
 
 std::string render_tree(const tree::Document& document, const ConvertOptions& options) {
-    Shared shared{options, number_notes(document.notes), std::vector<bool>(document.notes.size(), false), {},
+    Shared shared{options, number_notes(document.notes), std::vector<bool>(document.notes.size(), false), {}, {}, {},
                   ParagraphNumbers(document)};
     std::string out;
     Renderer renderer{out, shared, Place::Top, false};
