@@ -859,7 +859,7 @@ void render_notes(Renderer& renderer, const std::vector<tree::Note>& notes) {
 
 std::string render_tree(const tree::Document& document, const ConvertOptions& options) {
     Shared shared{options, number_notes(document.notes), std::vector<bool>(document.notes.size(), false), {}, {}, {},
-                  ParagraphNumbers(document)};
+                  ParagraphNumbers(document), {}, {}};
     std::string out;
     Renderer renderer{out, shared, Place::Top, false};
     if (options.headers) render_distinct(renderer, document.headers);
