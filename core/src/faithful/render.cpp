@@ -460,12 +460,17 @@ struct Renderer {
                                            at_start ? std::string_view(out).substr(tail) : std::string_view(stretch),
                                            dropped);
             if (group.common != 0 || group.scripted) {
-                if (j == k) return emphasized(inlines, k, flow, group);
-                break;
+                if (j > k) break;
+                const std::size_t start = out.size();
+                j = emphasized(inlines, k, flow, group);
+                if (math_in_paragraph) after_equation(out, start);
+                return j;
             }
             for (; j < group.end; ++j) stretch += std::get<tree::Text>(inlines[j]).text;
         }
+        const std::size_t start = out.size();
         escape::append_text(out, stretch, flow, follows(inlines.subspan(j)));
+        if (math_in_paragraph) after_equation(out, start);
         return j;
     }
 
