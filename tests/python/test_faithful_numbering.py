@@ -185,3 +185,14 @@ def test_automatic_numbers(items, expected):
     assert hwp.split("\n\n") == expected
     hwpx_markdown = marlune.convert(xf.package([xf.section(*(hwpx_auto_number(item) for item in items))]))
     assert hwpx_markdown.split("\n\n") == expected
+
+
+def test_empty_numbered_paragraphs_count():
+    # The word processor draws a number on an empty numbered paragraph too.
+    numbering = hf.numbering_record([("^1.", 0)], starts=[1])
+    shapes = [hf.para_shape_record(), hf.para_shape_record(H, 0, 1)]
+    section = hf.para("가", shape=1) + hf.para("", shape=1) + hf.para(None, shape=1) + hf.para("나", shape=1)
+    assert numbered_hwp([section], [numbering], shapes) == "1. 가\n4. 나"
+    markdown = hwpx([xf.p("가", shape=1), xf.p(shape=1), xf.p("나", shape=1)], heads={1: ("NUMBER", 1, 0)},
+                    numberings=[xf.numbering(1, [("^1.", "DIGIT", 1)])])
+    assert markdown == "1. 가\n3. 나"

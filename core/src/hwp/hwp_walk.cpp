@@ -247,6 +247,21 @@ public:
             paragraph_.inlines.clear();
             return;
         }
+        push(blocks);
+    }
+
+    // The paragraph's end: an empty numbered paragraph stays too, since the
+    // word processor draws (and counts) its number.
+    void finish(std::vector<tree::Block>& blocks) {
+        if (layout::has_content(paragraph_) || paragraph_.head.kind == tree::ParagraphHead::Kind::Number) {
+            push(blocks);
+        } else {
+            paragraph_.inlines.clear();
+        }
+    }
+
+private:
+    void push(std::vector<tree::Block>& blocks) {
         // What follows an object that cut the paragraph keeps its heading
         // level; the number or bullet stands only before the first part.
         const std::uint8_t heading = paragraph_.heading;
@@ -255,7 +270,6 @@ public:
         paragraph_.heading = heading;
     }
 
-private:
     enum class Field : std::uint8_t { None, Link, ClickHere };
 
     std::string& current_sink() {
@@ -401,7 +415,7 @@ private:
                                blocks, depth);
         }
         builder.end_field();
-        builder.flush(blocks);
+        builder.finish(blocks);
         for (std::size_t k = strays; k < strays_end; ++k) {
             if (depth < MAX_LIST_DEPTH) paragraph(strays_[k], blocks, depth + 1);
         }

@@ -185,15 +185,16 @@ void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tr
     }
     link_run_open_ = false;
     emphasis_ = outer_emphasis;
-    if (!paragraph.inlines.empty()) {
-        // Only a paragraph that is kept asks for its shape: the header is
-        // read as far as the shapes asked for.
-        if (setup_.heading) {
-            const ParagraphHeading heading = setup_.heading(attribute_u32(paragraph_node, "paraPrIDRef", UINT32_MAX));
-            paragraph.heading = heading.level;
-            paragraph.head = heading.head;
-            if (paragraph.head.kind == tree::ParagraphHead::Kind::Outline) paragraph.head.id = outline_numbering_;
-        }
+    // The header is read as far as the shapes paragraphs ask for. An empty
+    // numbered paragraph stays: the word processor draws (and counts) its
+    // number.
+    if (setup_.heading) {
+        const ParagraphHeading heading = setup_.heading(attribute_u32(paragraph_node, "paraPrIDRef", UINT32_MAX));
+        paragraph.heading = heading.level;
+        paragraph.head = heading.head;
+        if (paragraph.head.kind == tree::ParagraphHead::Kind::Outline) paragraph.head.id = outline_numbering_;
+    }
+    if (!paragraph.inlines.empty() || paragraph.head.kind == tree::ParagraphHead::Kind::Number) {
         out.push_back(tree::Block{std::move(paragraph)});
     }
     std::move(after.begin(), after.end(), std::back_inserter(out));
