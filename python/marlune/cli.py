@@ -65,6 +65,7 @@ class Settings:
     equations: str = "latex"
     notes: bool = True
     headers: bool = False
+    emphasis: bool = True
     images: str | None = None  # the folder pictures are written under
     front_matter: bool = False
     base: str = os.curdir  # picture links of standard output are relative to this folder
@@ -109,6 +110,8 @@ def build_parser() -> argparse.ArgumentParser:
     faithful.add_argument("--equations", choices=("latex", "script"),
                           help="equations as LaTeX (latex, the default) or as the equation editor's scripts")
     faithful.add_argument("--no-notes", action="store_true", help="leave out footnotes and endnotes")
+    faithful.add_argument("--no-emphasis", action="store_true",
+                          help="write bold, italic, strike-through, superscript and subscript as plain text")
     faithful.add_argument("--headers", action="store_true",
                           help="write page headers, footers and master pages, each once")
     faithful.add_argument("--images", metavar="DIR",
@@ -124,14 +127,14 @@ def build_parser() -> argparse.ArgumentParser:
 def settings_from(args: argparse.Namespace, parser: argparse.ArgumentParser) -> Settings:
     if args.exact:
         given = [flag for flag, value in (("--tables", args.tables), ("--equations", args.equations),
-                                          ("--no-notes", args.no_notes),
+                                          ("--no-notes", args.no_notes), ("--no-emphasis", args.no_emphasis),
                                           ("--headers", args.headers), ("--images", args.images),
                                           ("--front-matter", args.front_matter)) if value]
         if given:
             parser.error(f"{', '.join(given)}: not with --exact (options of the faithful conversion)")
         return Settings(exact=True)
     return Settings(tables=args.tables or "auto", equations=args.equations or "latex", notes=not args.no_notes,
-                    headers=args.headers,
+                    headers=args.headers, emphasis=not args.no_emphasis,
                     images=args.images, front_matter=args.front_matter)
 
 
@@ -247,7 +250,7 @@ def image_folder(job: Job, settings: Settings) -> tuple[str, str]:
 
 def faithful_text(job: Job, settings: Settings) -> str:
     options = {"tables": settings.tables, "equations": settings.equations, "notes": settings.notes,
-               "headers": settings.headers}
+               "headers": settings.headers, "emphasis": settings.emphasis}
     folder, prefix = image_folder(job, settings) if settings.images is not None else (None, "")
     markdown, metadata, _images = run(job.source, options, collect=False, folder=folder, link_prefix=prefix)
     if settings.front_matter:

@@ -326,6 +326,7 @@ MIXED_STREAMS = {"DocInfo": hf.doc_info([hf.bin_data_record(1, "png")]),
     pytest.param(["--tables", "html"], {"tables": "html"}, id="tables-html"),
     pytest.param(["--tables", "pipe"], {"tables": "pipe"}, id="tables-pipe"),
     pytest.param(["--no-notes"], {"notes": False}, id="no-notes"),
+    pytest.param(["--no-emphasis"], {"emphasis": False}, id="no-emphasis"),
     pytest.param(["--equations", "script"], {"equations": "script"}, id="equations-script"),
     pytest.param(["--headers", "--tables", "auto"], {"headers": True}, id="headers"),
 ])
