@@ -2,8 +2,8 @@
 # Builds the binary wheel: one cp312-abi3 wheel for every CPython from 3.12 on
 # any x86-64 Linux with glibc 2.17 or later. The compiler is zig's clang
 # (the ziglang package in the build venv) targeting glibc 2.17, with its
-# libc++, Debian's zlib archive and pugixml (compiled from Debian's source
-# package by the same compiler) linked into the module; auditwheel then
+# libc++, Debian's zlib and libdeflate archives and pugixml (compiled from
+# Debian's source package by the same compiler) linked into the module; auditwheel then
 # checks the result against the manylinux2014 policy (and grafts nothing).
 # $VENV is the build venv: CPython 3.12 (whose headers the modules must be
 # compiled against) with scikit-build-core, cmake, ninja, ziglang, auditwheel
@@ -40,6 +40,13 @@ zlib_include=$(pkg-config --variable=includedir zlib)
 zlib_archive=$(pkg-config --variable=libdir zlib)/libz.a
 mkdir -p "$build/zlib-include"
 ln -sf "$zlib_include/zlib.h" "$zlib_include/zconf.h" "$build/zlib-include/"
+# libdeflate likewise: its one header, and Debian's archive (position-
+# independent C with hidden symbols, needing only malloc, free and the
+# mem* functions from glibc).
+libdeflate_include=$(pkg-config --variable=includedir libdeflate)
+libdeflate_archive=$(pkg-config --variable=libdir libdeflate)/libdeflate.a
+mkdir -p "$build/libdeflate-include"
+ln -sf "$libdeflate_include/libdeflate.h" "$build/libdeflate-include/"
 
 # Debian's libpugixml.a is built for libstdc++: the module compiles pugixml
 # itself, from the source of the version the normal build links.
@@ -56,6 +63,8 @@ rm -rf "$build/raw" && mkdir -p "$build/raw" "$out"
   -C cmake.define.CMAKE_MODULE_LINKER_FLAGS="-Wl,--version-script=$root/bindings/python/exports.map" \
   -C cmake.define.ZLIB_INCLUDE_DIR="$build/zlib-include" \
   -C cmake.define.ZLIB_LIBRARY="$zlib_archive" \
+  -C cmake.define.MARLUNE_LIBDEFLATE_INCLUDE_DIR="$build/libdeflate-include" \
+  -C cmake.define.MARLUNE_LIBDEFLATE_LIBRARY="$libdeflate_archive" \
   -C cmake.define.MARLUNE_PUGIXML_SOURCE_DIR="$pugixml/src" \
   "$root"
 

@@ -285,6 +285,12 @@ def deflate_raw(data: bytes) -> bytes:
     return co.compress(data) + co.flush()
 
 
+def deflate_stream(data: bytes) -> bytes:
+    """A compressed stream as the word processor writes it: raw DEFLATE
+    followed by the CRC-32 and the size of the data (a gzip trailer)."""
+    return deflate_raw(data) + struct.pack("<II", zlib.crc32(data), len(data) & 0xFFFFFFFF)
+
+
 def record(tag: int, level: int, payload: bytes = b"", extended: bool | None = None) -> bytes:
     """One record: u32 header (tag: bits 0-9, level: 10-19, size: 20-31).
     Payloads of 4095 bytes or more store 0xFFF as size and a u32 size after."""
@@ -304,7 +310,7 @@ def hwp_document(sections: Sequence[bytes | None], compressed: bool = True,
     """A whole HWP file; ``None`` in ``sections`` leaves that SectionN out.
     A path in ``storages`` replaces a default stream of the same name;
     ``layout`` goes to ``write_cfb`` (sector size, directory placement)."""
-    pack = deflate_raw if compressed else bytes
+    pack = deflate_stream if compressed else bytes
     storages = list(storages)
     defaults = {
         "FileHeader": file_header(flags=1 if compressed else 0) if header is None else header,

@@ -106,11 +106,14 @@ public:
     // archive must outlive the stream.
     Result<std::unique_ptr<EntryStream>> stream(const ZipEntry& entry);
 
+    // The entry's stored bytes as the archive holds them (no limits
+    // applied, nothing inflated).
+    Result<std::span<const std::uint8_t>> stored_data(const ZipEntry& entry) const;
+
 private:
     ZipArchive(std::span<const std::uint8_t> bytes, std::vector<ZipEntry> entries) noexcept
         : bytes_(bytes), entries_(std::move(entries)) {}
 
-    Result<std::span<const std::uint8_t>> stored_data(const ZipEntry& entry) const;
     // The stored bytes of an entry the limits allow to be read.
     Result<std::span<const std::uint8_t>> readable_data(const ZipEntry& entry) const;
 

@@ -267,7 +267,7 @@ Result<ByteBuffer> read_stream_until(const Document& document, std::string_view 
     if (!compressed) return document.read_stream(name);
     auto stored = document.stream_bytes(name);
     if (!stored) return std::unexpected(std::move(stored.error()));
-    return inflate_raw_until(stored->bytes(), enough);
+    return enough ? inflate_raw_until(stored->bytes(), enough) : inflate_raw(stored->bytes());
 }
 
 }  // namespace marlune
