@@ -5,7 +5,8 @@
 Per document: file size, inflated section bytes, output characters, best time
 of hwp_to_markdown, best time of the floor (zlib inflating the stored sections
 already in memory: what any converter must do) and their ratio. Then the
-totals, the median and slowest tenth of the per-document ratios, a scaling
+totals against both floors (zlib's, and libdeflate's inflating the same
+streams), the median and slowest tenth of the per-document ratios, a scaling
 run over synthetic documents of 1, 4, 16 and 64 units and a record-heavy
 document (a section of 64 MiB of empty records), each converted in a fresh
 process so that its peak RSS is its own.
@@ -38,14 +39,27 @@ def best_time(function, argument, repeats: int) -> tuple[float, object]:
     return best / 1e9, result
 
 
-def floor_times(floor: str, paths: list[str], repeats: int) -> list[tuple[float, int, bool]]:
-    """Per path: best floor seconds, section bytes, whether they are compressed."""
+def floor_times(floor: str, paths: list[str], repeats: int) -> list[tuple[float, int, bool, float]]:
+    """Per path: best zlib floor seconds, section bytes, whether they are
+    compressed, best libdeflate floor seconds."""
     out = subprocess.run([floor, str(repeats), *paths], check=True, capture_output=True, text=True).stdout
     rows = []
     for line in out.splitlines():
-        ns, inflated, *compressed = line.split()
-        rows.append((int(ns) / 1e9, int(inflated), compressed != ["0"]))
+        ns, inflated, compressed, libdeflate_ns = line.split()
+        rows.append((int(ns) / 1e9, int(inflated), compressed != "0", int(libdeflate_ns) / 1e9))
     return rows
+
+
+def hwpx_floor_times(floor: str, paths: list[str], repeats: int) -> list[tuple[float, int, float]]:
+    """Per package: best zlib floor seconds, section bytes, best libdeflate floor seconds."""
+    out = subprocess.run([floor, str(repeats), *paths], check=True, capture_output=True, text=True).stdout
+    return [(int(ns) / 1e9, int(inflated), int(ld) / 1e9) for ns, inflated, ld in map(str.split, out.splitlines())]
+
+
+def against(label: str, seconds: float, zlib_floor: float, libdeflate_floor: float) -> str:
+    return (f"{label}: {seconds * 1e3:.1f} ms = {seconds / zlib_floor:.2f}x the zlib floor "
+            f"({zlib_floor * 1e3:.1f} ms), {seconds / libdeflate_floor:.2f}x the libdeflate floor "
+            f"({libdeflate_floor * 1e3:.1f} ms)")
 
 
 def peak_rss_bytes() -> int:
@@ -111,8 +125,8 @@ def run_corpus(floor: str, folder: Path, repeats: int) -> None:
 
     print(f"{'document':50} {'bytes':>9} {'inflated':>9} {'chars':>8} {'convert':>9} {'floor':>9} {'ratio':>6}"
           f" {'faithful':>9}")
-    total_convert = total_floor = total_inflated = total_faithful = 0.0
-    for (path, size, chars, seconds, faithful), (floor_s, inflated, _) in zip(rows, floors):
+    total_convert = total_floor = total_inflated = total_faithful = total_libdeflate = 0.0
+    for (path, size, chars, seconds, faithful), (floor_s, inflated, _, libdeflate_s) in zip(rows, floors):
         name = os.path.relpath(path, folder)
         name = name if len(name) <= 50 else "…" + name[-49:]
         ratio = seconds / floor_s if floor_s > 0 else float("nan")
@@ -122,6 +136,7 @@ def run_corpus(floor: str, folder: Path, repeats: int) -> None:
         total_floor += floor_s
         total_inflated += inflated
         total_faithful += faithful
+        total_libdeflate += libdeflate_s
     print()
     print(f"documents: {len(rows)} converted of {len(paths)} files")
     print(f"conversion: {len(rows) / total_convert:,.0f} documents/s, "
@@ -130,6 +145,10 @@ def run_corpus(floor: str, folder: Path, repeats: int) -> None:
           f"= {total_convert / total_floor:.2f}")
     print(f"faithful conversion (marlune.convert) / exact: {total_faithful * 1e3:.1f} ms / "
           f"{total_convert * 1e3:.1f} ms = {total_faithful / total_convert:.2f}")
+    print(f"floors: zlib {total_floor * 1e3:.1f} ms, libdeflate {total_libdeflate * 1e3:.1f} ms "
+          f"= zlib / libdeflate {total_floor / total_libdeflate:.2f}")
+    print(against("exact", total_convert, total_floor, total_libdeflate))
+    print(against("faithful", total_faithful, total_floor, total_libdeflate))
     converted = [r[0] for r in rows]
     one, two = faithful_throughput(converted, 1), faithful_throughput(converted, 2)
     print(f"faithful throughput: 1 thread {one:,.0f} documents/s, 2 threads {two:,.0f} documents/s "
@@ -166,9 +185,10 @@ def run_hwpx_corpus(floor: str, folder: Path, repeats: int) -> None:
         seconds, markdown = best_time(try_convert, path, repeats)
         if markdown is not None:
             rows.append((path, seconds))
-    floors = floor_times(floor, [r[0] for r in rows], repeats)
+    floors = hwpx_floor_times(floor, [r[0] for r in rows], repeats)
     total_convert = sum(seconds for _, seconds in rows)
     total_floor = sum(floor[0] for floor in floors)
+    total_libdeflate = sum(floor[2] for floor in floors)
     total_mib = sum(floor[1] for floor in floors) / 2**20
     slowest = sorted(((seconds / floor_s, path, seconds, floor_s) for (path, seconds), (floor_s, *_) in
                       zip(rows, floors) if floor_s > 0), reverse=True)[:5]
@@ -180,6 +200,7 @@ def run_hwpx_corpus(floor: str, folder: Path, repeats: int) -> None:
           f"floor {total_floor * 1e3 / total_mib:.2f} ms")
     print(f"  total conversion / total floor: {total_convert * 1e3:.1f} ms / {total_floor * 1e3:.1f} ms "
           f"= {total_convert / total_floor:.2f}")
+    print("  " + against("conversion", total_convert, total_floor, total_libdeflate))
     for ratio, path, seconds, floor_s in slowest:
         print(f"  {ratio:6.2f}  {seconds * 1e6:8.0f}µs {floor_s * 1e6:8.0f}µs  {os.path.relpath(path, folder)}")
 
@@ -240,7 +261,7 @@ def run_scaling(floor: str, repeats: int) -> None:
         print(f"{'units':>5} {'inflated':>10} {'out bytes':>10} {'convert':>9} {'ms/MB':>7} {'floor ms/MB':>11} "
               f"{'RSS+':>8} {'limit':>8}")
         per_mb_one = None
-        for units, path, (floor_s, inflated, _) in zip(SCALES, paths, floors):
+        for units, path, (floor_s, inflated, *_) in zip(SCALES, paths, floors):
             # Small documents take a millisecond: more repeats, and the best of
             # three fresh processes (whose memory layouts differ), make their
             # time steady. RSS is the largest of the three.

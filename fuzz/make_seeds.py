@@ -3,8 +3,9 @@
     python fuzz/make_seeds.py OUTDIR
 
 OUTDIR/<target>/ receives one file per seed: record streams for the record
-and section targets, PARA_TEXT payloads for the paragraph-text target and
-whole documents for the document and compound_file targets.
+and section targets, PARA_TEXT payloads for the paragraph-text target,
+deflated sections (with and without their trailer) for the inflate target
+and whole documents for the document and compound_file targets.
 """
 
 import sys
@@ -65,11 +66,14 @@ def hwpx_packages() -> dict[str, bytes]:
 
 def main() -> None:
     out = Path(sys.argv[1])
-    for target in ("records", "section", "para_text", "document", "compound_file", "hwpx"):
+    for target in ("records", "section", "para_text", "document", "compound_file", "hwpx", "inflate"):
         (out / target).mkdir(parents=True, exist_ok=True)
     for n, section in enumerate(SECTIONS):
         (out / "records" / f"section{n}").write_bytes(section)
         (out / "section" / f"section{n}").write_bytes(section)
+    for n, section in enumerate(SECTIONS):
+        (out / "inflate" / f"raw{n}").write_bytes(hf.deflate_raw(section))
+        (out / "inflate" / f"trailed{n}").write_bytes(hf.deflate_stream(section))
     for n, payload in enumerate(PARA_TEXTS):
         (out / "para_text" / f"text{n}").write_bytes(payload)
     documents = {
