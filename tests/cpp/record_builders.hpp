@@ -1,9 +1,14 @@
-// Builders for the records and payloads the C++ tests feed to the converter.
+// Builders for the records, payloads and deflated streams the C++ tests
+// feed to the converter.
 #pragma once
+
+#include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -62,6 +67,25 @@ inline Record control(std::uint16_t level, std::uint32_t id) {
     Bytes data;
     put_u32(data, id);
     return rec(HWPTAG_CTRL_HEADER, level, data);
+}
+
+// Raw DEFLATE (no zlib header or trailer) as zlib itself writes it.
+inline Bytes deflate_raw(std::span<const std::uint8_t> data, int level = 6, int strategy = Z_DEFAULT_STRATEGY,
+                         std::span<const std::uint8_t> dictionary = {}) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
+    if (!dictionary.empty()) {
+        EXPECT_EQ(deflateSetDictionary(&z, dictionary.data(), static_cast<uInt>(dictionary.size())), Z_OK);
+    }
+    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 64);
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
 }
 
 }  // namespace marlune::test_records

@@ -16,11 +16,12 @@
 
 #include "container/inflate.hpp"
 #include "container/zip_archive.hpp"
+#include "record_builders.hpp"
 
 namespace marlune {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace marlune::test_records;
 
 Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
@@ -42,33 +43,15 @@ Bytes text_like(std::size_t count, std::uint32_t seed) {
     return out;
 }
 
-Bytes deflate_raw(std::span<const std::uint8_t> data, int strategy = Z_DEFAULT_STRATEGY) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, strategy), Z_OK);
-    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 64);
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 std::uint32_t crc_of(std::span<const std::uint8_t> data) {
     return static_cast<std::uint32_t>(crc32_z(0, data.data(), data.size()));
-}
-
-void put32(Bytes& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 // What the word processor writes after a stream: CRC-32 and size of `data`.
 Bytes trailer_of(std::span<const std::uint8_t> data) {
     Bytes out;
-    put32(out, crc_of(data));
-    put32(out, static_cast<std::uint32_t>(data.size()));
+    put_u32(out, crc_of(data));
+    put_u32(out, static_cast<std::uint32_t>(data.size()));
     return out;
 }
 
@@ -147,7 +130,7 @@ std::string outcome(std::span<const std::uint8_t> input) {
     return std::string(inflated->begin(), inflated->end());
 }
 
-// libdeflate's own outcome on the whole input, as text like the others.
+// libdeflate's own outcome on the whole input: the data, or "failed".
 std::string libdeflate_outcome(std::span<const std::uint8_t> input) {
     libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
     std::string out(1 << 20, '\0');
@@ -155,7 +138,7 @@ std::string libdeflate_outcome(std::span<const std::uint8_t> input) {
     const auto result = libdeflate_deflate_decompress(decompressor, input.data(), input.size(), out.data(),
                                                       out.size(), &produced);
     libdeflate_free_decompressor(decompressor);
-    if (result != LIBDEFLATE_SUCCESS) return "libdeflate result " + std::to_string(result);
+    if (result != LIBDEFLATE_SUCCESS) return "failed";
     out.resize(produced);
     return out;
 }
@@ -220,7 +203,9 @@ TEST(DamagedStreams, LibdeflateAloneWouldDisagree) {
     // something other than zlib's outcome; the others, because it would not.
     for (const DamagedCase& c : damaged_cases()) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(libdeflate_outcome(c.input) != zlib_outcome(c.input), c.libdeflate_differs);
+        const std::string zlib = zlib_outcome(c.input);
+        const std::string zlib_data_or_failed = zlib.starts_with("error: ") ? "failed" : zlib;
+        EXPECT_EQ(libdeflate_outcome(c.input) != zlib_data_or_failed, c.libdeflate_differs);
     }
 }
 
@@ -238,7 +223,7 @@ TEST(DamagedStreams, TrailedStreamsInflateWhole) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Bytes input = cat({deflate_raw(c.data, c.strategy), trailer_of(c.data)});
+        const Bytes input = cat({deflate_raw(c.data, 6, c.strategy), trailer_of(c.data)});
         const auto inflated = inflate_raw(input);
         ASSERT_TRUE(inflated.has_value());
         EXPECT_TRUE(Bytes(inflated->begin(), inflated->end()) == c.data);
@@ -268,26 +253,22 @@ TEST(DamagedStreams, EveryByteDamagedInflatesAsZlibDoes) {
 
 // A zip of one deflated entry with the CRC and size given.
 std::string zip_of_deflated(std::string_view name, const Bytes& stored, std::uint32_t crc, std::uint32_t size) {
-    Bytes out, directory;
-    const auto put16 = [](Bytes& to, std::uint32_t v) {
-        to.push_back(static_cast<std::uint8_t>(v)), to.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
-    Bytes fields;
-    put32(fields, crc), put32(fields, static_cast<std::uint32_t>(stored.size())), put32(fields, size);
-    put16(fields, static_cast<std::uint32_t>(name.size())), put16(fields, 0);
-    put32(out, 0x04034B50), put32(out, 20), put16(out, 8), put32(out, 0);  // version, flags, method, time
+    Bytes out, directory, fields;
+    put_u32(fields, crc), put_u32(fields, static_cast<std::uint32_t>(stored.size())), put_u32(fields, size);
+    put_u16(fields, static_cast<std::uint16_t>(name.size())), put_u16(fields, 0);
+    put_u32(out, 0x04034B50), put_u32(out, 20), put_u16(out, 8), put_u32(out, 0);  // version, flags, method, time
     out.insert(out.end(), fields.begin(), fields.end());
     out.insert(out.end(), name.begin(), name.end());
     out.insert(out.end(), stored.begin(), stored.end());
-    put32(directory, 0x02014B50), put32(directory, 20), put16(directory, 0), put16(directory, 8);
-    put32(directory, 0);  // time, date
+    put_u32(directory, 0x02014B50), put_u32(directory, 20), put_u16(directory, 0), put_u16(directory, 8);
+    put_u32(directory, 0);  // time, date
     directory.insert(directory.end(), fields.begin(), fields.end());
-    put32(directory, 0), put32(directory, 0), put16(directory, 0), put32(directory, 0);
+    put_u32(directory, 0), put_u32(directory, 0), put_u16(directory, 0), put_u32(directory, 0);
     directory.insert(directory.end(), name.begin(), name.end());
     const auto directory_offset = static_cast<std::uint32_t>(out.size());
     out.insert(out.end(), directory.begin(), directory.end());
-    put32(out, 0x06054B50), put32(out, 0), put16(out, 1), put16(out, 1);
-    put32(out, static_cast<std::uint32_t>(directory.size())), put32(out, directory_offset), put16(out, 0);
+    put_u32(out, 0x06054B50), put_u32(out, 0), put_u16(out, 1), put_u16(out, 1);
+    put_u32(out, static_cast<std::uint32_t>(directory.size())), put_u32(out, directory_offset), put_u16(out, 0);
     return std::string(out.begin(), out.end());
 }
 
