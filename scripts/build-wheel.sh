@@ -43,8 +43,10 @@ ln -sf "$zlib_include/zlib.h" "$zlib_include/zconf.h" "$build/zlib-include/"
 # libdeflate likewise: its one header, and Debian's archive (position-
 # independent C with hidden symbols, needing only malloc, free and the
 # mem* functions from glibc).
+# (Debian's libdeflate.pc names /usr/lib, not the multiarch folder the
+# archive is in: the package's file list says where it is.)
 libdeflate_include=$(pkg-config --variable=includedir libdeflate)
-libdeflate_archive=$(pkg-config --variable=libdir libdeflate)/libdeflate.a
+libdeflate_archive=$(dpkg-query -L libdeflate-dev | grep '/libdeflate\.a$' | head -n 1)
 mkdir -p "$build/libdeflate-include"
 ln -sf "$libdeflate_include/libdeflate.h" "$build/libdeflate-include/"
 
