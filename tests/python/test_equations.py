@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import json
 import pathlib
+import random
 import shutil
 import subprocess
 
@@ -109,6 +110,14 @@ TRANSLATIONS = {
         ("``", ""),
         ("", ""),
     ],
+    "characters KaTeX refuses": [
+        ("a\ue000b", 'a{\\char"E000}b'),
+        ("e\u0301x\u2028", "ex"),
+        ('"a∑b\ue000"', '\\text{a}∑\\text{b}{\\char"E000}'),
+        ("a # [b]", "\\begin{gathered}a\\\\{}[b]\\end{gathered}"),
+        ("x > @", "x\\gt @"),
+        ("INF # alpha", "\\begin{gathered}\\infty\\\\\\alpha\\end{gathered}"),
+    ],
     "unreadable": [
         ("{ unbalanced", "unbalanced"),
         ("x } y", "x\\}y"),
@@ -155,6 +164,20 @@ def test_real_scripts_translate_and_render():
     uses = sum(row["count"] for row in rows)
     failed = sum(rows[failure["line"] - 1]["count"] for failure in failures)
     assert failed <= uses * 0.005, failures[:20]
+
+
+def test_random_scripts_render():
+    """Scripts strung together at random from the language's pieces, right or
+    wrong, still give LaTeX that KaTeX renders."""
+    pieces = ["x", "AB", "2", "3.5", "{", "}", "^", "_", "sup", "over", "atop", "choose", "sqrt", "root", "of",
+              "left", "right", "(", ")", "[", "]", "|", "||", ".", "<", ">", "=", "-", "#", "&", "~", "`", "'",
+              '"', '"a b"', "rm", "it", "bold", "bar", "vec", "hat", "tilde", "under", "prime", "DEG", "sum",
+              "int", "lim", "from", "to", "matrix", "cases", "pile", "eqalign", "BOX", "alpha", "TIMES", "->",
+              "평균", "\\", "%", "$", "langle", "{}", "rmA", "1over2", "inf", "@", "\u2211", "\ue000", "\u0301"]
+    chooser = random.Random(7)
+    scripts = [" ".join(chooser.choice(pieces) for _ in range(chooser.randint(1, 12))) for _ in range(3000)]
+    formulas = [marlune.equation_to_latex(script) for script in scripts]
+    assert [(scripts[f["line"] - 1], formulas[f["line"] - 1]) for f in katex_failures(formulas)] == []
 
 
 @pytest.mark.parametrize("script", [

@@ -40,9 +40,9 @@ std::string_view ascii_symbol(char c) noexcept {
     }
 }
 
-// The length of the UTF-8 sequence starting at text[0] and its code point;
-// 0 when the bytes are not one.
-std::size_t decode(std::string_view text, char32_t& code) noexcept {
+}  // namespace
+
+std::size_t decode_utf8(std::string_view text, char32_t& code) noexcept {
     const auto lead = static_cast<unsigned char>(text[0]);
     std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
     if (length == 0 || length > text.size() || lead >= 0xF8) return 0;
@@ -55,6 +55,17 @@ std::size_t decode(std::string_view text, char32_t& code) noexcept {
     return length;
 }
 
+namespace {
+
+// Marks that combine with the character before them, line and paragraph
+// separators and C1 controls: KaTeX refuses them where they would stand
+// alone, so they are passed over like white space.
+bool is_passed_over(char32_t code) noexcept {
+    return code <= 0x9F || (code >= 0x0300 && code <= 0x036F) || (code >= 0x1AB0 && code <= 0x1AFF) ||
+           (code >= 0x1DC0 && code <= 0x1DFF) || (code >= 0x20D0 && code <= 0x20FF) || code == 0x2028 ||
+           code == 0x2029 || (code >= 0xFE20 && code <= 0xFE2F);
+}
+
 // Scripts the formula shows as text: Hangul, CJK ideographs, kana, and the
 // enclosed and full-width forms used with them.
 bool is_text_letter(char32_t code) noexcept {
@@ -65,6 +76,19 @@ bool is_text_letter(char32_t code) noexcept {
 }
 
 }  // namespace
+
+CharClass classify(char32_t code) noexcept {
+    if (is_text_letter(code)) return CharClass::Text;
+    if (is_passed_over(code)) return CharClass::Skip;
+    if (code >= 0xE000 && code <= 0xF8FF) return CharClass::Private;
+    return CharClass::Symbol;
+}
+
+bool shows_in_text(char32_t code) noexcept {
+    return is_text_letter(code) || (code >= 0xC0 && code <= 0x24F && code != 0xD7 && code != 0xF7) ||
+           (code >= 0x370 && code <= 0x52F) || (code >= 0x2010 && code <= 0x2027) ||
+           (code >= 0x2030 && code <= 0x205E) || code == 0xA0;
+}
 
 Token Lexer::scan() noexcept {
     while (pos_ < script_.size()) {
@@ -146,20 +170,22 @@ Token Lexer::letters() noexcept {
 Token Lexer::non_ascii() noexcept {
     const std::size_t start = pos_;
     char32_t code = 0;
-    std::size_t length = decode(script_.substr(pos_), code);
+    std::size_t length = decode_utf8(script_.substr(pos_), code);
     if (length == 0) {
         ++pos_;
         return {};
     }
-    if (!is_text_letter(code)) {
+    if (const CharClass kind = classify(code); kind != CharClass::Text) {
         pos_ += length;
         const std::string_view one = script_.substr(start, length);
+        if (kind == CharClass::Skip) return {};
+        if (kind == CharClass::Private) return {Token::Kind::Private, one, {}};
         return {Token::Kind::Symbol, one, one};
     }
     while (length > 0 && is_text_letter(code)) {
         pos_ += length;
         if (pos_ >= script_.size()) break;
-        length = decode(script_.substr(pos_), code);
+        length = decode_utf8(script_.substr(pos_), code);
     }
     return {Token::Kind::Text, script_.substr(start, pos_ - start), {}};
 }

@@ -26,11 +26,30 @@ struct Token {
         Row,     // #
         Column,  // &
         Prime,   // ' or ''
+        Private, // a character of the private use area (symbol fonts)
     };
     Kind kind = Kind::End;
     std::string_view text;
     std::string_view latex;  // Symbol, Prime
 };
+
+// What a character outside ASCII is to the formula.
+enum class CharClass : std::uint8_t {
+    Text,     // a letter of Hangul, CJK and the like: shown as text
+    Symbol,   // anything else shown: written as it is in math
+    Private,  // the private use area (symbol fonts): written by its code
+    Skip,     // combining marks, separators, C1 controls: passed over
+};
+
+// The length of the UTF-8 sequence at the start of text and its code
+// point; 0 when the bytes are not one.
+std::size_t decode_utf8(std::string_view text, char32_t& code) noexcept;
+
+CharClass classify(char32_t code) noexcept;
+
+// Whether KaTeX shows the character inside \text{} (letters of the scripts
+// it knows, quotes, dashes); others are written in math beside the text.
+bool shows_in_text(char32_t code) noexcept;
 
 class Lexer {
 public:

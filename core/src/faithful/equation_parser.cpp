@@ -318,6 +318,7 @@ std::int32_t Parser::atom(int depth) {
         case Kind::Prime: return add(NodeKind::Latex, token.latex);
         case Kind::Text:
         case Kind::Quoted: return add(NodeKind::Text, token.text);
+        case Kind::Private: return add(NodeKind::Private, token.text);
         case Kind::Space: return add(NodeKind::Space);
         case Kind::Thin: return add(NodeKind::Thin);
         case Kind::Letters: return word(token, depth);

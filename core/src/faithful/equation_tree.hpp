@@ -22,6 +22,7 @@ enum class NodeKind : std::uint8_t {
     Letters,   // text is a variable's letters, written in font
     Number,    // text is digits, written in font
     Text,      // text shown as text (Korean, quoted)
+    Private,   // text is one private-use character, written by its code
     Space,     // ~
     Thin,      // `
     Row,       // # inside a group or an array

@@ -88,6 +88,9 @@ constexpr Entry kEntries[] = {
     {"biguplus", Word::BigOp, "\\biguplus"},
     {"bigvee", Word::BigOp, "\\bigvee"},
     {"bigwedge", Word::BigOp, "\\bigwedge"},
+    {"smallsum", Word::BigOp, "\\sum"},
+    {"smallprod", Word::BigOp, "\\prod"},
+    {"smallcoprod", Word::BigOp, "\\coprod"},
     {"lim", Word::BigOp, "\\lim", "\\operatorname*{Lim}"},
     {"max", Word::BigOp, "\\max"},
     {"min", Word::BigOp, "\\min"},
@@ -187,6 +190,13 @@ constexpr Entry kEntries[] = {
     {"asymp", Word::Symbol, "\\asymp"},
     {"propto", Word::Symbol, "\\propto"},
     {"doteq", Word::Symbol, "\\doteq"},
+    {"lll", Word::Symbol, "\\lll"},
+    {"ggg", Word::Symbol, "\\ggg"},
+    {"vdash", Word::Symbol, "\\vdash"},
+    {"dashv", Word::Symbol, "\\dashv"},
+    {"models", Word::Symbol, "\\models"},
+    {"smile", Word::Symbol, "\\smile"},
+    {"frown", Word::Symbol, "\\frown"},
     {"prec", Word::Symbol, "\\prec"},
     {"succ", Word::Symbol, "\\succ"},
     {"in", Word::Symbol, "\\in"},
@@ -262,6 +272,8 @@ constexpr Entry kEntries[] = {
     {"fahrenheit", Word::Symbol, "{}^{\\circ}\\mathrm{F}"},
     {"angstrom", Word::Symbol, "\\text{\\AA}"},
     {"ohm", Word::Symbol, "\\Omega"},
+    {"mho", Word::Symbol, "\\mho"},
+    {"yen", Word::Symbol, "\\yen"},
 };
 
 constexpr std::size_t kLongestName = 16;
@@ -325,7 +337,8 @@ std::string_view delimiter_word(std::string_view name) noexcept {
     static constexpr Delimiter kDelimiters[] = {
         {"langle", "\\langle"}, {"rangle", "\\rangle"}, {"lfloor", "\\lfloor"}, {"rfloor", "\\rfloor"},
         {"lceil", "\\lceil"},   {"rceil", "\\rceil"},   {"vert", "|"},          {"uparrow", "\\uparrow"},
-        {"downarrow", "\\downarrow"},
+        {"downarrow", "\\downarrow"}, {"lbrace", "\\{"}, {"rbrace", "\\}"},     {"lbrack", "["},
+        {"rbrack", "]"},          {"lslant", "/"},          {"rslant", "\\backslash"},
     };
     for (const Delimiter& delimiter : kDelimiters) {
         if (delimiter.name.size() != name.size()) continue;

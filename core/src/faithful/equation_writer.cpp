@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "faithful/equation.hpp"
+#include "faithful/equation_lexer.hpp"
 #include "marlune/faithful.hpp"
 
 namespace marlune {
@@ -18,6 +19,9 @@ using equation::Node;
 using equation::NodeKind;
 
 bool is_letter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// What KaTeX reads on as part of a control word's name.
+bool continues_word(char c) noexcept { return is_letter(c) || c == '@'; }
 
 class Writer {
 public:
@@ -44,7 +48,8 @@ private:
     // into the letter it starts with.
     void put(std::string_view latex) {
         if (latex.empty()) return;
-        if (out_.size() == word_end_ && is_letter(latex.front())) out_.push_back(' ');
+        if (out_.size() == word_end_ && continues_word(latex.front())) out_.push_back(' ');
+        if (out_.size() == row_end_ && latex.front() == '[') out_ += "{}";  // not a row's spacing
         out_ += latex;
         note_control_word();
     }
@@ -53,10 +58,11 @@ private:
     // written next needs a space before it.
     void note_control_word() noexcept {
         std::size_t k = out_.size();
-        while (k > 0 && is_letter(out_[k - 1])) --k;
-        if (k < out_.size() && k > 0 && out_[k - 1] == '\\' && (k < 2 || out_[k - 2] != '\\')) {
-            word_end_ = out_.size();
-        }
+        while (k > 0 && continues_word(out_[k - 1])) --k;
+        if (k == out_.size()) return;
+        std::size_t slashes = 0;  // \\alpha is a row's end and letters
+        while (k > slashes && out_[k - 1 - slashes] == '\\') ++slashes;
+        if (slashes % 2 == 1) word_end_ = out_.size();
     }
 
     // The group's items, in an aligned (with &) or gathered block when it
@@ -123,16 +129,20 @@ private:
         const Node& item = node(index);
         switch (item.kind) {
             case NodeKind::Group:
-                if (item.a == kNone) put("{}");
-                else group(index);
+                // An empty group only holds a place (lim _{x -> 0} {} f).
+                if (item.a != kNone) group(index);
                 return;
             case NodeKind::Latex: put(item.text); return;
             case NodeKind::Letters:
             case NodeKind::Number: in_font(item); return;
             case NodeKind::Text: text(item.text); return;
+            case NodeKind::Private: private_character(item.text); return;
             case NodeKind::Space: put("\\ "); return;
             case NodeKind::Thin: put("\\,"); return;
-            case NodeKind::Row: put("\\\\"); return;
+            case NodeKind::Row:
+                put("\\\\");
+                row_end_ = out_.size();
+                return;
             case NodeKind::Column: put("&"); return;
             case NodeKind::Scripts:
                 base(item.a);
@@ -260,44 +270,84 @@ private:
         put(end);
     }
 
-    // Text as \text{…}, LaTeX's special characters spelled as text commands.
-    void text(std::string_view value) {
-        if (value.empty()) return;
-        put("\\text{");
-        std::size_t start = 0;
-        for (std::size_t k = 0; k < value.size(); ++k) {
-            std::string_view spelled;
-            switch (value[k]) {
-                case '\\': spelled = "\\textbackslash{}"; break;
-                case '{': spelled = "\\{"; break;
-                case '}': spelled = "\\}"; break;
-                case '$': spelled = "\\textdollar{}"; break;
-                case '&': spelled = "\\&"; break;
-                case '#': spelled = "\\#"; break;
-                case '%': spelled = "\\%"; break;
-                case '_': spelled = "\\_"; break;
-                case '^': spelled = "\\textasciicircum{}"; break;
-                case '~': spelled = "\\textasciitilde{}"; break;
-                case '<': spelled = "\\textless{}"; break;
-                case '>': spelled = "\\textgreater{}"; break;
-                case '|': spelled = "\\textbar{}"; break;
-                case '\n':
-                case '\r':
-                case '\t': spelled = " "; break;
-                default: continue;
-            }
-            out_.append(value.substr(start, k - start));
-            out_ += spelled;
-            start = k + 1;
-        }
-        out_.append(value.substr(start));
+    // A private-use character (three UTF-8 bytes) by its code, which KaTeX
+    // takes where it refuses the character itself.
+    void private_character(std::string_view bytes) {
+        if (bytes.size() != 3) return;
+        const auto byte = [&](std::size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[k])); };
+        const unsigned code = ((byte(0) & 0x0FU) << 12) | ((byte(1) & 0x3FU) << 6) | (byte(2) & 0x3FU);
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        put("{\\char\"");
+        for (int shift = 12; shift >= 0; shift -= 4) out_.push_back(kHex[(code >> shift) & 0xFU]);
         out_.push_back('}');
+    }
+
+    // Text as \text{…}, LaTeX's special characters spelled as text
+    // commands; characters KaTeX shows only in math written between pieces
+    // of text.
+    void text(std::string_view value) {
+        bool open = false;
+        const auto in_text = [&](std::string_view piece) {
+            if (!open) put("\\text{");
+            open = true;
+            out_ += piece;
+        };
+        for (std::size_t k = 0; k < value.size();) {
+            const char c = value[k];
+            if (static_cast<unsigned char>(c) < 0x80) {
+                in_text(spelled_in_text(c));
+                ++k;
+                continue;
+            }
+            char32_t code = 0;
+            const std::size_t length = equation::decode_utf8(value.substr(k), code);
+            if (length == 0) {
+                ++k;
+                continue;
+            }
+            const std::string_view bytes = value.substr(k, length);
+            k += length;
+            const equation::CharClass kind = equation::classify(code);
+            if (kind == equation::CharClass::Skip) continue;
+            if (equation::shows_in_text(code)) {
+                in_text(bytes);
+                continue;
+            }
+            if (open) out_.push_back('}');
+            open = false;
+            word_end_ = std::string::npos;
+            if (kind == equation::CharClass::Private) private_character(bytes);
+            else put(bytes);
+        }
+        if (open) out_.push_back('}');
         word_end_ = std::string::npos;
+    }
+
+    static std::string_view spelled_in_text(const char& c) noexcept {
+        switch (c) {
+            case '\\': return "\\textbackslash{}";
+            case '{': return "\\{";
+            case '}': return "\\}";
+            case '$': return "\\textdollar{}";
+            case '&': return "\\&";
+            case '#': return "\\#";
+            case '%': return "\\%";
+            case '_': return "\\_";
+            case '^': return "\\textasciicircum{}";
+            case '~': return "\\textasciitilde{}";
+            case '<': return "\\textless{}";
+            case '>': return "\\textgreater{}";
+            case '|': return "\\textbar{}";
+            default: break;
+        }
+        if (static_cast<unsigned char>(c) < ' ' || c == 0x7F) return " ";
+        return std::string_view(&c, 1);
     }
 
     const std::vector<Node>& nodes_;
     std::string& out_;
     std::size_t word_end_ = std::string::npos;  // where the last control word ended
+    std::size_t row_end_ = std::string::npos;   // where the last row's \\\\ ended
 };
 
 }  // namespace
