@@ -1,5 +1,6 @@
 // Reading the DocInfo stream: the binary item entries (HWPTAG_BIN_DATA), the
-// numberings and bullets (HWPTAG_NUMBERING, HWPTAG_BULLET) and the outline
+// symbol fonts of the character shapes (HWPTAG_FACE_NAME, HWPTAG_CHAR_SHAPE),
+// the numberings and bullets (HWPTAG_NUMBERING, HWPTAG_BULLET) and the outline
 // level and head of each paragraph shape (HWPTAG_PARA_SHAPE).
 #include "hwp/doc_info.hpp"
 
@@ -14,9 +15,10 @@ namespace marlune {
 
 namespace {
 
-// DocInfo record tags (HWPTAG_BEGIN + 1, + 2 and + 9).
+// DocInfo record tags (HWPTAG_BEGIN + 1, + 2, + 3, + 5, + 7, + 8 and + 9).
 constexpr std::uint16_t HWPTAG_ID_MAPPINGS = 17;
 constexpr std::uint16_t HWPTAG_BIN_DATA = 18;
+constexpr std::uint16_t HWPTAG_FACE_NAME = 19;
 constexpr std::uint16_t HWPTAG_CHAR_SHAPE = 21;
 constexpr std::uint16_t HWPTAG_PARA_CHAR_SHAPE = 68;
 constexpr std::uint16_t HWPTAG_NUMBERING = 23;
@@ -24,9 +26,20 @@ constexpr std::uint16_t HWPTAG_BULLET = 24;
 constexpr std::uint16_t HWPTAG_PARA_SHAPE = 25;
 
 // ID_MAPPINGS is a list of u32 counts, one per kind of DocInfo record:
-// binary items first, paragraph shapes fourteenth.
+// binary items first, then the faces of each of the seven languages,
+// border fills, character shapes tenth, paragraph shapes fourteenth.
 constexpr std::size_t kBinDataCountOffset = 0;
+constexpr std::size_t kFaceCountOffset = 1 * 4;
+constexpr std::size_t kCharShapeCountOffset = 9 * 4;
 constexpr std::size_t kParaShapeCountOffset = 13 * 4;
+// Faces per language beyond any real document's (a few dozen), so that a
+// crafted count cannot make the face list huge.
+constexpr std::uint32_t kMaxFaces = 1U << 16;
+
+// FACE_NAME: u8 properties, then the name as a counted UTF-16 string.
+// CHAR_SHAPE starts with one u16 face id per language, an index into that
+// language's list.
+constexpr std::size_t kFaceNameOffset = 1;
 
 // BIN_DATA properties: bits 0-3 the kind, bits 4-5 the compression.
 constexpr std::uint16_t kBinKindMask = 0x000F;
@@ -189,6 +202,14 @@ std::string read_bullet(std::span<const std::uint8_t> payload) {
     return utf16_to_utf8_strict(bytes).value_or(std::string());
 }
 
+// A face name's symbol font; None when the record is cut short.
+SymbolFont read_face(std::span<const std::uint8_t> payload) {
+    ByteReader reader(payload);
+    if (!reader.skip(kFaceNameOffset)) return SymbolFont::None;
+    const auto name = read_counted_utf16(reader);
+    return name ? symbol_font(*name) : SymbolFont::None;
+}
+
 }  // namespace
 
 std::string BinDataEntry::stream_name() const {
@@ -208,43 +229,85 @@ bool DocInfoReader::feed(std::span<const std::uint8_t> records) {
         if (!record) break;
         if (record->tag_id == HWPTAG_BIN_DATA) {
             info_.bin_data.push_back(read_bin_data(record->payload()));
+        } else if (record->tag_id == HWPTAG_FACE_NAME && want_char_shapes_) {
+            if (faces_.size() < face_count_) {
+                faces_.push_back(read_face(record->payload()));
+                symbol_faces_ = symbol_faces_ || faces_.back() != SymbolFont::None;
+            }
+        } else if (record->tag_id == HWPTAG_CHAR_SHAPE && want_char_shapes_) {
+            read_char_shape(record->payload());
+            if (want_outline_levels_) info_.char_emphasis.push_back(read_char_emphasis(record->payload()));
+        } else if (!want_outline_levels_) {
+            // The paragraph shapes, numberings and bullets are read only
+            // when asked for, though a stream without counts is read whole.
         } else if (record->tag_id == HWPTAG_PARA_SHAPE) {
             info_.outline_levels.push_back(read_outline_level(record->payload()));
             info_.heads.push_back(read_paragraph_head(record->payload()));
-        } else if (record->tag_id == HWPTAG_CHAR_SHAPE) {
-            info_.char_emphasis.push_back(read_char_emphasis(record->payload()));
         } else if (record->tag_id == HWPTAG_NUMBERING) {
             info_.numberings.push_back(read_numbering(record->payload()));
         } else if (record->tag_id == HWPTAG_BULLET) {
             info_.bullets.push_back(read_bullet(record->payload()));
-        } else if (record->tag_id == HWPTAG_ID_MAPPINGS && !counted_) {
-            counted_ = true;
-            bin_data_count_ = read_u32_at(record->payload(), kBinDataCountOffset).value_or(0);
-            para_shape_count_ = read_u32_at(record->payload(), kParaShapeCountOffset).value_or(0);
         }
+        if (record->tag_id == HWPTAG_ID_MAPPINGS && !counted_) read_counts(record->payload());
     }
     return complete();
+}
+
+void DocInfoReader::read_counts(std::span<const std::uint8_t> payload) {
+    counted_ = true;
+    bin_data_count_ = read_u32_at(payload, kBinDataCountOffset).value_or(0);
+    std::uint32_t start = 0;
+    for (std::size_t language = 0; language < FACE_LANGUAGES; ++language) {
+        face_starts_[language] = start;
+        start += std::min(read_u32_at(payload, kFaceCountOffset + 4 * language).value_or(0), kMaxFaces);
+    }
+    face_count_ = start;
+    char_shape_count_ = read_u32_at(payload, kCharShapeCountOffset).value_or(0);
+    para_shape_count_ = read_u32_at(payload, kParaShapeCountOffset).value_or(0);
+}
+
+// A character shape's symbol fonts, kept only once some face is a symbol
+// font (until then every shape has none, and the list stays empty).
+void DocInfoReader::read_char_shape(std::span<const std::uint8_t> payload) {
+    const std::uint32_t id = char_shapes_read_++;
+    if (!symbol_faces_) return;
+    const auto face = [&](std::size_t language) {
+        const auto index = read_u16_at(payload, 2 * language);
+        if (!index) return SymbolFont::None;
+        const std::size_t at = std::size_t{face_starts_[language]} + *index;
+        return at < faces_.size() ? faces_[at] : SymbolFont::None;
+    };
+    info_.char_shape_fonts.resize(id, RunFonts{});
+    info_.char_shape_fonts.push_back(run_fonts(face));
+}
+
+// The character shapes are in once all are read, or once every face is
+// read and none is a symbol font.
+bool DocInfoReader::char_shapes_complete() const noexcept {
+    if (!want_char_shapes_) return true;
+    if (faces_.size() >= face_count_ && !symbol_faces_) return true;
+    return char_shape_count_ > 0 && char_shapes_read_ >= char_shape_count_;
 }
 
 bool DocInfoReader::complete() const noexcept {
     // Without counts (or with none of the shapes, when they are wanted) the
     // whole stream is read.
-    if (!counted_ || info_.bin_data.size() < bin_data_count_) return false;
+    if (!counted_ || info_.bin_data.size() < bin_data_count_ || !char_shapes_complete()) return false;
     return !want_outline_levels_ || (para_shape_count_ > 0 && info_.outline_levels.size() >= para_shape_count_);
 }
 
 DocInfo parse_doc_info(std::span<const std::uint8_t> records) {
-    DocInfoReader reader(true);
+    DocInfoReader reader(true, true);
     reader.feed(records);
     return reader.take();
 }
 
-DocInfo read_doc_info(const Document& document, bool compressed, bool outline_levels) {
+DocInfo read_doc_info(const Document& document, bool compressed, bool char_shapes, bool outline_levels) {
     // The records come in a fixed order: the binary items first, the
     // paragraph shapes after the fonts, borders and character shapes, and
     // the styles, memos and layout data last; inflating stops once the last
     // record wanted is in.
-    DocInfoReader reader(outline_levels);
+    DocInfoReader reader(char_shapes, outline_levels);
     const auto stream = read_stream_until(document, "/DocInfo", compressed,
                                           [&reader](std::span<const std::uint8_t> produced) { return reader.feed(produced); });
     if (!stream) return {};
@@ -252,21 +315,19 @@ DocInfo read_doc_info(const Document& document, bool compressed, bool outline_le
     return reader.take();
 }
 
-const DocInfo& LazyDocInfo::with_binary_items() {
-    if (read_ == Read::Nothing) {
-        info_ = read_doc_info(document_, compressed_, false);
-        read_ = Read::BinaryItems;
+const DocInfo& LazyDocInfo::read(Read level) {
+    if (read_ < level) {
+        info_ = read_doc_info(document_, compressed_, level >= Read::CharShapes, level >= Read::OutlineLevels);
+        read_ = level;
     }
     return info_;
 }
 
-const DocInfo& LazyDocInfo::with_paragraph_shapes() {
-    if (read_ != Read::OutlineLevels) {
-        info_ = read_doc_info(document_, compressed_, true);
-        read_ = Read::OutlineLevels;
-    }
-    return info_;
-}
+const DocInfo& LazyDocInfo::with_binary_items() { return read(Read::BinaryItems); }
+
+const DocInfo& LazyDocInfo::with_char_shapes() { return read(Read::CharShapes); }
+
+const DocInfo& LazyDocInfo::with_paragraph_shapes() { return read(Read::OutlineLevels); }
 
 bool uses_shapes(std::span<const Record> records) noexcept {
     // PARA_HEADER: u32 character count, u32 control mask, u16 paragraph

@@ -1,14 +1,17 @@
 // The DocInfo stream of an HWP 5.0 document, as far as the faithful walk
-// needs it: the binary items (pictures), the numberings and bullets, and
-// the paragraph shapes' outline levels and heads.
+// needs it: the binary items (pictures), the symbol fonts of the character
+// shapes, the numberings and bullets, and the paragraph shapes' outline
+// levels and heads.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "container/private_use.hpp"
 #include "hwp/document.hpp"
 #include "marlune/records.hpp"
 #include "marlune/tree.hpp"
@@ -43,14 +46,18 @@ struct DocInfo {
     std::vector<tree::Numbering> numberings;  // NUMBERING records in order (id n is entry n - 1)
     std::vector<std::string> bullets;         // BULLET records' characters in order
     std::vector<std::uint8_t> char_emphasis;  // per character shape id: tree::emphasis bits
+    // Per character shape id, the symbol fonts of its faces; empty when no
+    // face of the document is a symbol font.
+    std::vector<RunFonts> char_shape_fonts;
 };
 
 // Collects the entries from DocInfo's records as they arrive, and tells
 // when ID_MAPPINGS's counts of binary items (and, when asked for, of
-// paragraph shapes) are all in.
+// character shapes and of paragraph shapes) are all in.
 class DocInfoReader {
 public:
-    explicit DocInfoReader(bool outline_levels) noexcept : want_outline_levels_(outline_levels) {}
+    DocInfoReader(bool char_shapes, bool outline_levels) noexcept
+        : want_char_shapes_(char_shapes || outline_levels), want_outline_levels_(outline_levels) {}
 
     // Reads the complete records of `records` past those already read (the
     // same stream, grown since the last call); true once nothing further
@@ -60,22 +67,33 @@ public:
 
 private:
     bool complete() const noexcept;
+    bool char_shapes_complete() const noexcept;
+    void read_counts(std::span<const std::uint8_t> payload);
+    void read_char_shape(std::span<const std::uint8_t> payload);
 
     DocInfo info_;
+    bool want_char_shapes_;
     bool want_outline_levels_;
     std::size_t next_ = 0;  // offset of the first record not yet read
     bool counted_ = false;  // ID_MAPPINGS read
     std::uint32_t bin_data_count_ = 0;
+    std::uint32_t face_count_ = 0;  // of all seven languages
+    std::uint32_t char_shape_count_ = 0;
     std::uint32_t para_shape_count_ = 0;
+    std::array<std::uint32_t, FACE_LANGUAGES> face_starts_{};  // each language's first face
+    std::vector<SymbolFont> faces_;                             // in record order
+    bool symbol_faces_ = false;                                 // a face is a symbol font
+    std::uint32_t char_shapes_read_ = 0;
 };
 
 // Collects the entries from DocInfo's record stream (already inflated).
 DocInfo parse_doc_info(std::span<const std::uint8_t> records);
 
-// Reads /DocInfo (inflated when compressed) up to its binary items, and on
-// to its paragraph shapes when outline_levels is set. Lenient: a missing or
-// damaged stream gives an empty DocInfo, never an error.
-DocInfo read_doc_info(const Document& document, bool compressed, bool outline_levels);
+// Reads /DocInfo (inflated when compressed) up to its binary items, on to
+// its character shapes when char_shapes is set, and on to its paragraph
+// shapes when outline_levels is set. Lenient: a missing or damaged stream
+// gives an empty DocInfo, never an error.
+DocInfo read_doc_info(const Document& document, bool compressed, bool char_shapes, bool outline_levels);
 
 // DocInfo read on first need, so that a document with neither pictures nor
 // shaped paragraphs inflates none of it: the binary items when the walk
@@ -86,12 +104,16 @@ public:
     LazyDocInfo(const Document& document, bool compressed) noexcept : document_(document), compressed_(compressed) {}
 
     const DocInfo& with_binary_items();
+    // On to the character shapes' symbol fonts (only as far as the faces
+    // when none is a symbol font).
+    const DocInfo& with_char_shapes();
     const DocInfo& with_paragraph_shapes();
     // What has been read so far (empty lists before any need).
     const DocInfo& current() const noexcept { return info_; }
 
 private:
-    enum class Read : std::uint8_t { Nothing, BinaryItems, OutlineLevels };
+    enum class Read : std::uint8_t { Nothing, BinaryItems, CharShapes, OutlineLevels };
+    const DocInfo& read(Read level);
     const Document& document_;
     bool compressed_;
     Read read_ = Read::Nothing;

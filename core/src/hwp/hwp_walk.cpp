@@ -13,6 +13,7 @@
 
 #include "container/utf8.hpp"
 #include "container/byte_reader.hpp"
+#include "container/private_use.hpp"
 #include "hwp/para_pieces.hpp"
 #include "tree/content.hpp"
 #include "hwp/fields.hpp"
@@ -48,6 +49,7 @@ constexpr std::uint32_t NUMBER_SHAPE_MASK = 0xFF;
 // set when it stands in the line like a character.
 constexpr std::size_t OBJECT_PROPERTIES_OFFSET = 4;
 constexpr std::uint32_t OBJECT_AS_CHARACTER = 1;
+constexpr std::uint16_t HWPTAG_PARA_CHAR_SHAPE = 68;
 
 // PARA_HEADER: the paragraph shape id.
 constexpr std::size_t PARA_SHAPE_OFFSET = 8;
@@ -158,6 +160,44 @@ struct CharShapes {
     std::span<const std::uint8_t> emphasis;  // by character shape id
 };
 
+// The symbol fonts along a paragraph's text, from its PARA_CHAR_SHAPE: (u32
+// first position, u32 character shape id) pairs in order of position, the
+// position counted in code units. Holds nothing when no shape of the
+// paragraph is set in a symbol font, which is nearly always.
+class FontRuns {
+public:
+    FontRuns(std::span<const std::uint8_t> pairs, const std::vector<RunFonts>& shape_fonts) {
+        if (shape_fonts.empty()) return;
+        bool symbols = false;
+        for (std::size_t at = 0; at + CHAR_SHAPE_PAIR_BYTES <= pairs.size(); at += CHAR_SHAPE_PAIR_BYTES) {
+            const std::uint32_t start = read_u32_at(pairs, at).value_or(0);
+            const std::uint32_t shape = read_u32_at(pairs, at + 4).value_or(0);
+            const RunFonts fonts = shape < shape_fonts.size() ? shape_fonts[shape] : RunFonts{};
+            symbols = symbols || fonts.any();
+            runs_.push_back({start, fonts});
+        }
+        if (!symbols) runs_.clear();
+    }
+
+    bool empty() const noexcept { return runs_.empty(); }
+
+    // The fonts at a position; positions asked for must not decrease.
+    RunFonts at(std::size_t position) noexcept {
+        while (next_ < runs_.size() && runs_[next_].start <= position) current_ = runs_[next_++].fonts;
+        return current_;
+    }
+
+private:
+    static constexpr std::size_t CHAR_SHAPE_PAIR_BYTES = 8;
+    struct Run {
+        std::uint32_t start;
+        RunFonts fonts;
+    };
+    std::vector<Run> runs_;
+    std::size_t next_ = 0;
+    RunFonts current_;
+};
+
 // A paragraph being read: its inlines so far, and the field it is inside.
 class ParagraphBuilder {
 public:
@@ -167,21 +207,29 @@ public:
     }
 
     // A run of the paragraph's code units (a part of its text), decoded
-    // where it belongs, cut where its character shape changes.
-    void text(std::span<const std::uint8_t> run) {
+    // where it belongs, cut where its character shape changes; its
+    // private-use characters in their standard form for the run's fonts.
+    void text(std::span<const std::uint8_t> run, RunFonts fonts = {}) {
         after_box_ = false;
         if (shapes_.pairs.empty()) {
-            append_para_text(current_sink(), run);
+            append_run(run, fonts);
             return;
         }
         std::size_t position = static_cast<std::size_t>(run.data() - shapes_.text.data()) / 2;
         while (!run.empty()) {
             const std::size_t next = shape_at(position);
             const std::size_t bytes = next - position >= run.size() / 2 ? run.size() : 2 * (next - position);
-            append_para_text(current_sink(), run.first(bytes));
+            append_run(run.first(bytes), fonts);
             run = run.subspan(bytes);
             position = next;
         }
+    }
+
+    void append_run(std::span<const std::uint8_t> run, RunFonts fonts) {
+        std::string& sink = current_sink();
+        const std::size_t from = sink.size();
+        append_para_text(sink, run);
+        standardize_tail(sink, from, fonts);
     }
 
     void text(std::string decoded) {
@@ -406,13 +454,14 @@ private:
             shapes = CharShapes{char_shapes, *text, emphasis};
         }
         ParagraphBuilder builder(heading_of(header), head_of(header), shapes);
+        FontRuns fonts(char_shapes, context_.doc_info.current().char_shape_fonts);
         if (controls == controls_end) {
             // Without controls no field can open: the text is one run (its
             // cuts would only fall on control codes that decode to nothing).
-            if (text) builder.text(*text);
+            if (text) text_run(*text, *text, fonts, builder);
         } else {
-            text_with_controls(text.value_or(std::span<const std::uint8_t>()), controls, controls_end, builder,
-                               blocks, depth);
+            text_with_controls(text.value_or(std::span<const std::uint8_t>()), controls, controls_end, fonts,
+                               builder, blocks, depth);
         }
         builder.end_field();
         builder.finish(blocks);
@@ -428,11 +477,12 @@ private:
     // read where it stands; controls the text did not mark still count,
     // after the text.
     void text_with_controls(std::span<const std::uint8_t> text, std::size_t next_control, std::size_t controls_end,
-                            ParagraphBuilder& builder, std::vector<tree::Block>& blocks, std::uint32_t depth) {
+                            FontRuns& fonts, ParagraphBuilder& builder, std::vector<tree::Block>& blocks,
+                            std::uint32_t depth) {
         TextPieces pieces(text);
         while (const auto piece = pieces.next()) {
             if (piece->kind == TextPiece::Kind::Run) {
-                builder.text(piece->run);
+                text_run(piece->run, text, fonts, builder);
             } else if (piece->kind == TextPiece::Kind::FieldEnd) {
                 builder.end_field();
             } else if (next_control < controls_end) {
@@ -440,6 +490,30 @@ private:
             }
         }
         while (next_control < controls_end) control(controls_[next_control++], builder, blocks, depth);
+    }
+
+    // A run of the paragraph's text, cut where its symbol fonts change (never
+    // inside a control or a surrogate pair).
+    static void text_run(std::span<const std::uint8_t> run, std::span<const std::uint8_t> text, FontRuns& fonts,
+                         ParagraphBuilder& builder) {
+        if (fonts.empty()) {
+            builder.text(run);
+            return;
+        }
+        const std::size_t first = static_cast<std::size_t>(run.data() - text.data()) / 2;
+        std::size_t start = 0;
+        RunFonts current = fonts.at(first);
+        for (std::size_t at = 0; at + 1 < run.size();) {
+            const RunFonts here = fonts.at(first + at / 2);
+            if (here != current) {
+                builder.text(run.subspan(start, at - start), current);
+                start = at;
+                current = here;
+            }
+            const std::uint16_t unit = static_cast<std::uint16_t>(run[at] | (run[at + 1] << 8));
+            at += is_wide_control(unit) ? WIDE_CONTROL_BYTES : (unit >= 0xD800 && unit < 0xDC00) ? 4 : 2;
+        }
+        if (start < run.size()) builder.text(run.subspan(start), current);
     }
 
     void control(Subtree control_records, ParagraphBuilder& builder, std::vector<tree::Block>& blocks,
@@ -679,6 +753,7 @@ std::uint32_t outline_numbering(std::span<const Record> records) noexcept {
 }  // namespace
 
 void walk_section(std::span<const Record> records, WalkContext& context) {
+    context.doc_info.with_char_shapes();
     context.outline_numbering = outline_numbering(records);
     SectionWalker(records, context).objects(0, records.size(), context.document.body, 0);
 }

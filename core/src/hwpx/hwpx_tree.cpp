@@ -3,8 +3,9 @@
 // pictures' bytes and metadata.
 #include "hwpx/hwpx_tree.hpp"
 
-#include <charconv>
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <unordered_map>
 
 #include "container/media_type.hpp"
+#include "container/private_use.hpp"
 #include "hwpx/package.hpp"
 #include "hwpx/section_walk.hpp"
 
@@ -122,6 +124,17 @@ tree::Numbering read_numbering(pugi::xml_node numbering) {
     return out;
 }
 
+// The header part, to be inflated piece by piece; null when it is missing.
+std::unique_ptr<EntryStream> open_header(ZipArchive& zip, const PackageIndex& index) {
+    const ManifestItem* item = index.item("header");
+    const ZipEntry* entry = find_item_entry(zip, item != nullptr ? std::string_view(item->href) : kDefaultHeaderPath);
+    if (entry == nullptr) entry = zip.find(kDefaultHeaderPath);
+    if (entry == nullptr) return nullptr;
+    auto stream = zip.stream(*entry);
+    if (!stream) return nullptr;
+    return std::move(*stream);
+}
+
 // The heading of each paragraph shape: its outline level (1..6) and the
 // number or bullet it draws, read from the header as paragraphs ask for it.
 // The header is mostly fonts, borders and character shapes, and is larger
@@ -155,15 +168,8 @@ private:
     // Opens the header on first use.
     bool open() {
         opened_ = true;
-        const ManifestItem* item = index_.item("header");
-        const ZipEntry* entry =
-            find_item_entry(zip_, item != nullptr ? std::string_view(item->href) : kDefaultHeaderPath);
-        if (entry == nullptr) entry = zip_.find(kDefaultHeaderPath);
-        if (entry == nullptr) return false;
-        auto stream = zip_.stream(*entry);
-        if (!stream) return false;
-        stream_ = std::move(*stream);
-        return true;
+        stream_ = open_header(zip_, index_);
+        return stream_ != nullptr;
     }
 
     // Inflates the next piece and settles the paraPr elements it completes;
@@ -306,6 +312,110 @@ private:
 };
 
 // The extension of a path's last component.
+// The symbol fonts of the character shapes, read from the header when the
+// first run asks. The faces lead the header: when none is a symbol font
+// (nearly every document) nothing past them is inflated; otherwise the
+// character shapes that follow them are read too.
+class CharShapeFonts {
+public:
+    CharShapeFonts(ZipArchive& zip, const PackageIndex& index) : zip_(zip), index_(index) {}
+
+    RunFonts fonts(std::uint32_t shape_id) {
+        if (!read_) read();
+        const auto found = fonts_.find(shape_id);
+        return found == fonts_.end() ? RunFonts{} : found->second;
+    }
+
+private:
+    // The languages of the face lists and of fontRef's attributes.
+    static constexpr std::array<std::string_view, FACE_LANGUAGES> kLanguages{
+        "hangul", "latin", "hanja", "japanese", "other", "symbol", "user"};
+
+    static std::size_t language(std::string_view name) noexcept {
+        for (std::size_t k = 0; k < kLanguages.size(); ++k) {
+            if (name.size() == kLanguages[k].size() &&
+                std::equal(name.begin(), name.end(), kLanguages[k].begin(),
+                           [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; })) {
+                return k;
+            }
+        }
+        return kLanguages.size();
+    }
+
+    // Where the end tag of a list ("</hh:fontfaces>", given as
+    // "fontfaces>") stands in xml, or npos.
+    static std::size_t end_tag(std::string_view xml, std::string_view name, std::size_t from = 0) {
+        for (std::size_t at = xml.find(name, from); at != std::string_view::npos; at = xml.find(name, at + 1)) {
+            if (is_end_tag(xml, at)) return at;
+        }
+        return std::string_view::npos;
+    }
+
+    // Inflates until the end tag of a list has come out, or the part ends;
+    // returns where it stands (the end of the text when it never came).
+    static std::size_t pull_past(EntryStream& stream, std::string_view name) {
+        std::size_t scanned = 0;
+        for (;;) {
+            const std::size_t at = end_tag(stream.text(), name, scanned);
+            if (at != std::string_view::npos) return at;
+            scanned = stream.text().size() - std::min(stream.text().size(), name.size());
+            if (!stream.pull(kHeaderPieceBytes)) return stream.text().size();
+        }
+    }
+
+    // Calls each(tag, local name) for every start tag in xml.
+    template <class Each>
+    static void for_each_tag(std::string_view xml, Each each) {
+        for (std::size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
+            const std::string_view tag = tag_around(xml, at + 1);
+            if (tag.size() < 2 || tag[1] == '/' || tag[1] == '?' || tag[1] == '!') continue;
+            std::string_view name = tag.substr(1, tag.find_first_of(" \t\r\n/") - 1);
+            if (const std::size_t colon = name.find(':'); colon != std::string_view::npos) name.remove_prefix(colon + 1);
+            each(tag, name);
+        }
+    }
+
+    void read() {
+        read_ = true;
+        const auto stream = open_header(zip_, index_);
+        if (stream == nullptr) return;
+        const std::size_t faces_end = pull_past(*stream, "fontfaces>");
+        std::array<std::unordered_map<std::uint32_t, SymbolFont>, FACE_LANGUAGES> faces;
+        bool symbols = false;
+        std::size_t list = FACE_LANGUAGES;
+        for_each_tag(stream->text().substr(0, faces_end), [&](std::string_view tag, std::string_view name) {
+            if (name == "fontface") list = language(tag_attribute(tag, "lang"));
+            if (name != "font" || list >= FACE_LANGUAGES) return;
+            const SymbolFont font = symbol_font(tag_attribute(tag, "face"));
+            const auto id = decimal(tag_attribute(tag, "id"));
+            if (font == SymbolFont::None || !id) return;
+            faces[list].emplace(*id, font);
+            symbols = true;
+        });
+        if (!symbols) return;
+        const std::size_t shapes_end = pull_past(*stream, "charProperties>");
+        std::optional<std::uint32_t> shape;
+        for_each_tag(stream->text().substr(faces_end, shapes_end - std::min(faces_end, shapes_end)), [&](std::string_view tag, std::string_view name) {
+            if (name == "charPr") shape = decimal(tag_attribute(tag, "id"));
+            if (name != "fontRef" || !shape) return;
+            const auto face = [&](std::size_t list_index) {
+                const auto id = decimal(tag_attribute(tag, kLanguages[list_index]));
+                if (!id) return SymbolFont::None;
+                const auto found = faces[list_index].find(*id);
+                return found == faces[list_index].end() ? SymbolFont::None : found->second;
+            };
+            const RunFonts fonts = run_fonts(face);
+            if (fonts.any()) fonts_.emplace(*shape, fonts);
+            shape.reset();
+        });
+    }
+
+    ZipArchive& zip_;
+    const PackageIndex& index_;
+    std::unordered_map<std::uint32_t, RunFonts> fonts_;  // shapes with a symbol font
+    bool read_ = false;
+};
+
 std::string_view extension_of(std::string_view path) {
     const std::size_t dot = path.rfind('.');
     if (dot == std::string_view::npos || path.find_first_of("/\\", dot) != std::string_view::npos) return {};
@@ -389,9 +499,11 @@ Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, cons
     PictureItems pictures(*zip, index, document, options.collect_images);
     std::function<std::uint8_t(std::uint32_t)> emphasis;
     if (options.emphasis) emphasis = [&shapes](std::uint32_t char_id) { return shapes.emphasis(char_id); };
+    CharShapeFonts fonts(*zip, index);
     SectionWalker walker(document, WalkSetup{[&shapes](std::uint32_t shape_id) { return shapes.heading(shape_id); },
                                              std::move(emphasis),
-                                             [&pictures](std::string_view id) { return pictures.name(id); }});
+                                             [&pictures](std::string_view id) { return pictures.name(id); },
+                                             [&fonts](std::uint32_t shape_id) { return fonts.fonts(shape_id); }});
 
     std::vector<std::string> master_pages;
     for (const std::string& path : section_paths(*zip, index)) {

@@ -173,9 +173,14 @@ void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tr
         emphasis_ = 0;
         if (name == "run") {
             if (setup_.emphasis) emphasis_ = setup_.emphasis(attribute_u32(run, "charPrIDRef", UINT32_MAX));
+            const RunFonts fonts =
+                setup_.run_fonts ? setup_.run_fonts(attribute_u32(run, "charPrIDRef", UINT32_MAX)) : RunFonts{};
             for (pugi::xml_node item = run.first_child(); item; item = item.next_sibling()) {
-                if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
+                if (!is_element(item)) continue;
+                run_fonts_ = fonts;  // again after each object: its own runs set their fonts
+                walk_inline(item, paragraph, after, depth + 1);
             }
+            run_fonts_ = RunFonts{};
         } else if (name == "t" || is_stray_object(name)) {
             // Text or an object straight in the paragraph, without its run.
             walk_inline(run, paragraph, after, depth + 1);
@@ -392,7 +397,7 @@ void SectionWalker::append_text(tree::Paragraph& paragraph, std::string_view tex
             paragraph.inlines.push_back(tree::Link{{}, *target});
             link_run_open_ = true;
         }
-        std::get<tree::Link>(paragraph.inlines.back()).text += text;
+        append_standard_text(std::get<tree::Link>(paragraph.inlines.back()).text, text);
         return;
     }
     auto* last = paragraph.inlines.empty() ? nullptr : std::get_if<tree::Text>(&paragraph.inlines.back());
@@ -401,7 +406,13 @@ void SectionWalker::append_text(tree::Paragraph& paragraph, std::string_view tex
         last = &std::get<tree::Text>(paragraph.inlines.back());
     }
     last->emphasis = emphasis_;
-    last->text += text;
+    append_standard_text(last->text, text);
+}
+
+// Text in its standard form for the fonts of the run being read.
+void SectionWalker::append_standard_text(std::string& out, std::string_view text) const {
+    if (needs_standard_form(text, run_fonts_)) marlune::append_standard_text(out, text, run_fonts_);
+    else out += text;
 }
 
 void SectionWalker::begin_field(pugi::xml_node field) {

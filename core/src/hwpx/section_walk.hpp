@@ -11,6 +11,7 @@
 
 #include <pugixml.hpp>
 
+#include "container/private_use.hpp"
 #include "hwp/numbers.hpp"
 #include "marlune/tree.hpp"
 
@@ -49,6 +50,8 @@ struct WalkSetup {
     // The binary item's name as stored under BinData/ ("image1.png") for
     // a picture's item id; empty when unknown. Called once per picture.
     std::function<std::string(std::string_view item_id)> picture_name;
+    // The symbol fonts of a character shape, by shape id (none for most).
+    std::function<RunFonts(std::uint32_t shape_id)> run_fonts;
 };
 
 class SectionWalker {
@@ -84,6 +87,7 @@ private:
     std::string caption_text(pugi::xml_node caption, int depth);
 
     void append_text(tree::Paragraph& paragraph, std::string_view text);
+    void append_standard_text(std::string& out, std::string_view text) const;
     void begin_field(pugi::xml_node field);
     void end_field(pugi::xml_node field);
     const std::string* innermost_link_target() const noexcept;
@@ -96,6 +100,7 @@ private:
     bool link_run_open_ = false;                 // the paragraph's last inline is the innermost link's run
     bool deleting_ = false;                      // inside text deleted under change tracking
     bool space_owed_ = false;                    // a form control's text ended: text after it starts with a space
+    RunFonts run_fonts_;                         // the symbol fonts of the run being read
     std::uint32_t outline_numbering_ = UINT32_MAX;  // the section's outline numbering id
     std::uint8_t emphasis_ = 0;                  // the emphasis of the run being read
     AutoNumbers auto_numbers_;                   // captions' and notes' numbers so far
