@@ -49,7 +49,6 @@ constexpr std::uint32_t NUMBER_SHAPE_MASK = 0xFF;
 // set when it stands in the line like a character.
 constexpr std::size_t OBJECT_PROPERTIES_OFFSET = 4;
 constexpr std::uint32_t OBJECT_AS_CHARACTER = 1;
-constexpr std::uint16_t HWPTAG_PARA_CHAR_SHAPE = 68;
 
 // PARA_HEADER: the paragraph shape id.
 constexpr std::size_t PARA_SHAPE_OFFSET = 8;
@@ -198,6 +197,21 @@ private:
     RunFonts current_;
 };
 
+// The bytes of the character at `at` in a run of code units: eight units
+// for a control that has them, two for a surrogate pair, else one.
+std::size_t character_bytes(std::span<const std::uint8_t> run, std::size_t at) noexcept {
+    const std::uint16_t unit = static_cast<std::uint16_t>(run[at] | (run[at + 1] << 8));
+    return is_wide_control(unit) ? WIDE_CONTROL_BYTES : (unit >= 0xD800 && unit < 0xDC00) ? 4 : 2;
+}
+
+// The first character boundary at or past `bytes` in a run, so that a cut
+// never falls inside a control or a surrogate pair; at most the run's size.
+std::size_t character_boundary(std::span<const std::uint8_t> run, std::size_t bytes) noexcept {
+    std::size_t at = 0;
+    while (at < bytes && at + 1 < run.size()) at += character_bytes(run, at);
+    return std::min(at, run.size());
+}
+
 // A paragraph being read: its inlines so far, and the field it is inside.
 class ParagraphBuilder {
 public:
@@ -218,10 +232,11 @@ public:
         std::size_t position = static_cast<std::size_t>(run.data() - shapes_.text.data()) / 2;
         while (!run.empty()) {
             const std::size_t next = shape_at(position);
-            const std::size_t bytes = next - position >= run.size() / 2 ? run.size() : 2 * (next - position);
+            const std::size_t bytes =
+                next - position >= run.size() / 2 ? run.size() : character_boundary(run, 2 * (next - position));
             append_run(run.first(bytes), fonts);
             run = run.subspan(bytes);
-            position = next;
+            position += bytes / 2;
         }
     }
 
@@ -510,8 +525,7 @@ private:
                 start = at;
                 current = here;
             }
-            const std::uint16_t unit = static_cast<std::uint16_t>(run[at] | (run[at + 1] << 8));
-            at += is_wide_control(unit) ? WIDE_CONTROL_BYTES : (unit >= 0xD800 && unit < 0xDC00) ? 4 : 2;
+            at += character_bytes(run, at);
         }
         if (start < run.size()) builder.text(run.subspan(start), current);
     }
