@@ -2,7 +2,8 @@
 # Builds the binary wheel: one cp312-abi3 wheel for every CPython from 3.12 on
 # any x86-64 Linux with glibc 2.17 or later. The compiler is zig's clang
 # (the ziglang package in the build venv) targeting glibc 2.17, with its
-# libc++, Debian's zlib and libdeflate archives and pugixml (compiled from
+# libc++, Debian's zlib, libdeflate and Mbed TLS crypto archives (the AES
+# objects alone are taken from the latter) and pugixml (compiled from
 # Debian's source package by the same compiler) linked into the module; auditwheel then
 # checks the result against the manylinux2014 policy (and grafts nothing).
 # $VENV is the build venv: CPython 3.12 (whose headers the modules must be
@@ -50,6 +51,13 @@ libdeflate_archive=$(dpkg-query -L libdeflate-dev | grep '/libdeflate\.a$' | hea
 mkdir -p "$build/libdeflate-include"
 ln -sf "$libdeflate_include/libdeflate.h" "$build/libdeflate-include/"
 
+# Mbed TLS's headers alone, for the same reason; its archive is C, built
+# against glibc's oldest symbol versions for what the AES objects call
+# (memcpy/printf checks, the stack protector), so it links as it is.
+mbedtls_archive=$(ls /usr/lib/*/libmbedcrypto.a | head -n1)
+mkdir -p "$build/mbedtls-include"
+ln -sfn /usr/include/mbedtls "$build/mbedtls-include/mbedtls"
+
 # Debian's libpugixml.a is built for libstdc++: the module compiles pugixml
 # itself, from the source of the version the normal build links.
 pugixml=$root/build/pugixml-src
@@ -67,6 +75,8 @@ rm -rf "$build/raw" && mkdir -p "$build/raw" "$out"
   -C cmake.define.ZLIB_LIBRARY="$zlib_archive" \
   -C cmake.define.MARLUNE_LIBDEFLATE_INCLUDE_DIR="$build/libdeflate-include" \
   -C cmake.define.MARLUNE_LIBDEFLATE_LIBRARY="$libdeflate_archive" \
+  -C cmake.define.MBEDTLS_INCLUDE_DIR="$build/mbedtls-include" \
+  -C cmake.define.MBEDCRYPTO_LIBRARY="$mbedtls_archive" \
   -C cmake.define.MARLUNE_PUGIXML_SOURCE_DIR="$pugixml/src" \
   "$root"
 

@@ -9,6 +9,7 @@ command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 pkg-config --exists zlib 2>/dev/null || need+=(zlib1g-dev)
 pkg-config --exists pugixml 2>/dev/null || need+=(libpugixml-dev)
 pkg-config --exists libdeflate 2>/dev/null || need+=(libdeflate-dev)
+[ -f /usr/include/mbedtls/aes.h ] && ls /usr/lib/*/libmbedcrypto.a >/dev/null 2>&1 || need+=(libmbedtls-dev)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 if [ -z "$(ls /usr/lib/*/libasan.so* /usr/lib/gcc/*/*/libasan.so 2>/dev/null | head -n1)" ]; then
   need+=(libasan8)

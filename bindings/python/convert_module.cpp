@@ -40,12 +40,13 @@ struct ModuleState {
     PyObject* sections;
     PyObject* version;
     PyObject* format;
+    PyObject* distribution;
 };
 
 constexpr std::size_t state_key_count = sizeof(ModuleState) / sizeof(PyObject*);
 constexpr const char* state_key_names[state_key_count] = {
     "title", "subject", "author", "keywords", "comments", "last_saved_by",
-    "created", "modified", "sections", "version", "format",
+    "created", "modified", "sections", "version", "format", "distribution",
 };
 
 // The state's keys as one span; empty before the state exists.
@@ -316,7 +317,8 @@ PyObject* metadata_dict(PyObject* module, const marlune::tree::Metadata& metadat
                        set_time(d, keys->modified, metadata.modified) &&
                        set_item(d, keys->sections, PyLong_FromUnsignedLong(metadata.sections)) &&
                        set_item(d, keys->version, document_text(metadata.version)) &&
-                       set_item(d, keys->format, document_text(metadata.format));
+                       set_item(d, keys->format, document_text(metadata.format)) &&
+                       (!metadata.distribution || set_item(d, keys->distribution, Py_NewRef(Py_True)));
     return built ? dict.release() : nullptr;
 }
 

@@ -11,6 +11,7 @@
 #include "marlune/faithful.hpp"
 
 #include <cerrno>
+#include <cstring>
 
 namespace marlune {
 
@@ -45,7 +46,15 @@ Result<ConvertedDocument> convert_opened(Result<Document> opened, const ConvertO
     return finish(std::move(*document), options);
 }
 
+// HWP 3.0 files (the 1990s format) are named for what they are rather than
+// refused as damaged compound files.
+bool starts_like_hwp3(std::span<const std::uint8_t> bytes) noexcept {
+    constexpr std::string_view kSignature = "HWP Document File V3.00";
+    return bytes.size() >= kSignature.size() && std::memcmp(bytes.data(), kSignature.data(), kSignature.size()) == 0;
+}
+
 Result<ConvertedDocument> convert_buffer(ByteBuffer bytes, const ConvertOptions& options) {
+    if (starts_like_hwp3(bytes)) return std::unexpected(HwpError::hwp3());
     if (starts_like_package(bytes)) return convert_package(PackageBytes(std::move(bytes)), options);
     return convert_opened(open_document_from_buffer(std::move(bytes)), options);
 }
@@ -56,6 +65,10 @@ Result<ConvertedDocument> convert_file(std::string_view path, const ConvertOptio
     // Opened as the exact conversion opens it, so a large file is not read
     // whole, unless it starts like a package: then its bytes, read once.
     auto opened = open_document_or_package(path);
+    if (!opened && opened.error().kind() == HwpErrorKind::CompoundFile) {
+        const auto bytes = read_file(path);
+        if (bytes && starts_like_hwp3(*bytes)) return std::unexpected(HwpError::hwp3());
+    }
     if (!opened) return std::unexpected(std::move(opened.error()));
     if (auto* package = std::get_if<PackageBytes>(&*opened)) return convert_package(std::move(*package), options);
     return convert_opened(std::move(std::get<Document>(*opened)), options);

@@ -129,6 +129,8 @@ std::string display_text(const HwpError& error) {
         case HwpErrorKind::PasswordProtected: return "Password-protected HWP files are not supported";
         case HwpErrorKind::CompoundFile: return "Compound file error: " + std::string(error.message());
         case HwpErrorKind::Package: return "Package error: " + std::string(error.message());
+        case HwpErrorKind::Distribution: return "distribution document: " + std::string(error.message());
+        case HwpErrorKind::Hwp3: return "HWP 3.0 documents are not supported";
         case HwpErrorKind::Parse: break;
     }
     return "Parse error: " + std::string(error.message());

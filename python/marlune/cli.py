@@ -258,8 +258,24 @@ def faithful_text(job: Job, settings: Settings) -> str:
     return markdown
 
 
+# The signature of the 1990s format, which the exact conversion does not read.
+HWP3_SIGNATURE = b"HWP Document File V3.00"
+
+
+def is_hwp3(path: str) -> bool:
+    """Whether the file starts with that signature; a file that cannot be
+    read is left to the conversion, which reports it in its own words."""
+    try:
+        with open(path, "rb") as file:
+            return file.read(len(HWP3_SIGNATURE)) == HWP3_SIGNATURE
+    except OSError:
+        return False
+
+
 def exact_text(job: Job) -> str:
     with readable_path(job.source) as path:
+        if is_hwp3(path):
+            raise RuntimeError("HWP 3.0 documents are not supported")
         return hwp_to_markdown(path)
 
 

@@ -2,6 +2,7 @@
 // record stream parser, raw DEFLATE inflation and section stream names.
 #include <gtest/gtest.h>
 
+#include "deflate_builder.hpp"
 #include "record_builders.hpp"
 #include <zlib.h>
 
@@ -85,6 +86,9 @@ TEST(ErrorDisplayText, EveryKindRendersItsFixedText) {
          HwpErrorKind::Parse, "Parse error: 압축 해제 실패: corrupt deflate stream"},
         {"parse with an empty message keeps the blank", [] { return HwpError::parse(""); }, HwpErrorKind::Parse,
          "Parse error: "},
+        {"distribution document", [] { return HwpError::distribution("the key record holds 8 bytes, not 256"); },
+         HwpErrorKind::Distribution, "distribution document: the key record holds 8 bytes, not 256"},
+        {"HWP 3.0 file", [] { return HwpError::hwp3(); }, HwpErrorKind::Hwp3, "HWP 3.0 documents are not supported"},
         {"io, NUL in the file name",
          [] {
              return HwpError::io(

@@ -12,7 +12,8 @@ Two layers:
 * The HWP helpers build the streams: the FileHeader, and record streams made
   of tagged records (paragraphs, controls, tables, pictures, equations).
 
-Only the standard library is used.
+Only the standard library is used, except for the AES encryption of
+distribution documents' sections (``cryptography``, imported when needed).
 """
 
 from __future__ import annotations
@@ -323,6 +324,77 @@ def hwp_document(sections: Sequence[bytes | None], compressed: bool = True,
             streams[f"BodyText/Section{n}"] = pack(body)
     streams.update(extra_streams or {})
     return write_cfb(streams, storages, **layout)  # type: ignore[arg-type]
+
+
+# ---- Distribution documents ----------------------------------------------
+# The body sits in ViewText/SectionN: a DISTRIBUTE_DOC_DATA record of 256
+# bytes (a seed, the AES key where the seed puts it, masked by the C
+# runtime's rand() seeded with it), then the section's data, deflated when the
+# document is compressed, encrypted with AES-128 in ECB mode.
+
+HWPTAG_DISTRIBUTE_DOC_DATA = 28
+DISTRIBUTION_FLAG = 0x4
+PASSWORD_FLAG = 0x2
+
+
+def _c_runtime_rand(seed: int) -> Iterable[int]:
+    state = seed
+    while True:
+        state = (state * 214013 + 2531011) & 0xFFFFFFFF
+        yield (state >> 16) & 0x7FFF
+
+
+def mask_distribution_data(data: bytes) -> bytes:
+    """XORs the 256 bytes past their 4 seed bytes with runs of one mask byte
+    (each run draws its byte, then its length 1 to 16)."""
+    out = bytearray(data)
+    rand = _c_runtime_rand(struct.unpack_from("<I", data)[0])
+    position = 0
+    while position < len(out):
+        mask, run = next(rand) & 0xFF, (next(rand) & 0x0F) + 1
+        for index in range(position, min(position + run, len(out))):
+            if index >= 4:
+                out[index] ^= mask
+        position += run
+    return bytes(out)
+
+
+def distribution_record(seed: int, key: bytes) -> bytes:
+    """The masked 256-byte data of the key record: the seed, filler, and the
+    key at (seed & 0x0F) + 4."""
+    data = bytearray((i * 7 + 3) & 0xFF for i in range(256))
+    data[:4] = struct.pack("<I", seed)
+    offset = (seed & 0x0F) + 4
+    data[offset:offset + 16] = key
+    return mask_distribution_data(bytes(data))
+
+
+def aes_ecb_encrypt(key: bytes, data: bytes) -> bytes:
+    from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+
+    encryptor = Cipher(algorithms.AES(key), modes.ECB()).encryptor()
+    return encryptor.update(data) + encryptor.finalize()
+
+
+def view_text_stream(section: bytes, seed: int = 0x4D3D1806, key: bytes = bytes(range(1, 17)),
+                     compressed: bool = True) -> bytes:
+    """One ViewText/SectionN stream holding ``section``'s record data."""
+    body = deflate_raw(section) if compressed else section
+    body += bytes(-len(body) % 16)
+    return (record(HWPTAG_DISTRIBUTE_DOC_DATA, 0, distribution_record(seed, key))
+            + aes_ecb_encrypt(key, body))
+
+
+def distribution_document(sections: Sequence[bytes], compressed: bool = True,
+                          notice: str = "배포용 문서입니다", **kwargs: object) -> bytes:
+    """A distribution document: BodyText holds only the notice, ViewText the
+    sections (``view_streams`` replaces them, ``None`` for none at all)."""
+    flags = DISTRIBUTION_FLAG | (1 if compressed else 0)
+    views = kwargs.pop("view_streams", [view_text_stream(s, compressed=compressed) for s in sections])
+    extra = {f"ViewText/Section{n}": stream for n, stream in enumerate(views or [])}
+    extra.update(kwargs.pop("extra_streams", None) or {})  # type: ignore[arg-type]
+    return hwp_document([para(notice)], compressed, header=file_header(flags=flags),
+                        extra_streams=extra, **kwargs)  # type: ignore[arg-type]
 
 
 # ---- DocInfo, binary items and summary information ------------------------

@@ -64,7 +64,7 @@ std::string os_error_description(std::int32_t errnum);
 // Replaces every ill-formed UTF-8 sequence with U+FFFD.
 std::string repair_utf8(std::string_view bytes);
 
-enum class HwpErrorKind { Io, InvalidSignature, PasswordProtected, CompoundFile, Parse, Package };
+enum class HwpErrorKind { Io, InvalidSignature, PasswordProtected, CompoundFile, Parse, Package, Distribution, Hwp3 };
 
 class HwpError {
 public:
@@ -77,11 +77,17 @@ public:
     static HwpError parse(std::string message) { return HwpError(HwpErrorKind::Parse, std::move(message)); }
     // A zip package (HWPX) that cannot be read: its directory, an entry, a limit.
     static HwpError package(std::string message) { return HwpError(HwpErrorKind::Package, std::move(message)); }
+    // A distribution document whose encrypted body cannot be read.
+    static HwpError distribution(std::string message) {
+        return HwpError(HwpErrorKind::Distribution, std::move(message));
+    }
+    // A file in the 1990s format (signature "HWP Document File V3.00").
+    static HwpError hwp3() { return HwpError(HwpErrorKind::Hwp3, std::monostate{}); }
 
     HwpErrorKind kind() const noexcept { return kind_; }
     // The I/O information of an Io error, or null for the other kinds.
     const IoErrorInfo* io_info() const noexcept { return std::get_if<IoErrorInfo>(&payload_); }
-    // The message of a CompoundFile, Parse or Package error, or empty.
+    // The message of a CompoundFile, Parse, Package or Distribution error, or empty.
     std::string_view message() const noexcept;
 
 private:

@@ -163,6 +163,7 @@ struct Metadata {
     std::uint32_t sections = 0;
     std::string version;  // "5.0.3.4" for HWP 5.0; the package's version for HWPX
     std::string format;   // "hwp" or "hwpx"
+    bool distribution = false;  // an HWP 5.0 distribution document, read from its encrypted body
 };
 
 // A binary item (picture) of the document with its bytes.
