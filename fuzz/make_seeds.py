@@ -4,8 +4,9 @@
 
 OUTDIR/<target>/ receives one file per seed: record streams for the record
 and section targets, PARA_TEXT payloads for the paragraph-text target,
-deflated sections (with and without their trailer) for the inflate target
-and whole documents for the document and compound_file targets.
+deflated sections (with and without their trailer) for the inflate target,
+whole documents for the document and compound_file targets, and ViewText
+streams (and plain bodies to be encrypted) for the distribution target.
 """
 
 import sys
@@ -66,7 +67,7 @@ def hwpx_packages() -> dict[str, bytes]:
 
 def main() -> None:
     out = Path(sys.argv[1])
-    for target in ("records", "section", "para_text", "document", "compound_file", "hwpx", "inflate"):
+    for target in ("records", "section", "para_text", "document", "compound_file", "hwpx", "inflate", "distribution"):
         (out / target).mkdir(parents=True, exist_ok=True)
     for n, section in enumerate(SECTIONS):
         (out / "records" / f"section{n}").write_bytes(section)
@@ -88,6 +89,11 @@ def main() -> None:
         (out / "compound_file" / name).write_bytes(data)
     for name, data in hwpx_packages().items():
         (out / "hwpx" / name).write_bytes(data)
+    # First byte: bit 0 compressed, bit 1 encrypt the plain body that follows the record data.
+    for n, section in enumerate(SECTIONS[:4]):
+        stream = hf.view_text_stream(section, seed=0x4D3D1806 + n)
+        (out / "distribution" / f"stream{n}").write_bytes(b"\x01" + stream)
+        (out / "distribution" / f"plain{n}").write_bytes(b"\x02" + stream[4:260] + section)
 
 
 if __name__ == "__main__":

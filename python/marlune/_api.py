@@ -45,7 +45,8 @@ class Document:
     ``subject``, ``author``, ``keywords``, ``comments``, ``last_saved_by``
     (str), ``created`` and ``modified`` (``datetime`` in UTC), each only when
     present, and always ``sections`` (int), ``version`` and ``format``
-    (``"hwp"`` or ``"hwpx"``)."""
+    (``"hwp"`` or ``"hwpx"``); ``distribution`` (``True``) for an HWP 5.0
+    distribution document, read from its encrypted body."""
 
     markdown: str
     metadata: dict[str, Any]
