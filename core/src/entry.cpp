@@ -10,8 +10,11 @@
 #include "hwp/document.hpp"
 #include "marlune/faithful.hpp"
 
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace marlune {
 
@@ -48,9 +51,22 @@ Result<ConvertedDocument> convert_opened(Result<Document> opened, const ConvertO
 
 // HWP 3.0 files (the 1990s format) are named for what they are rather than
 // refused as damaged compound files.
+constexpr std::string_view kHwp3Signature = "HWP Document File V3.00";
+
 bool starts_like_hwp3(std::span<const std::uint8_t> bytes) noexcept {
-    constexpr std::string_view kSignature = "HWP Document File V3.00";
-    return bytes.size() >= kSignature.size() && std::memcmp(bytes.data(), kSignature.data(), kSignature.size()) == 0;
+    return bytes.size() >= kHwp3Signature.size() &&
+           std::memcmp(bytes.data(), kHwp3Signature.data(), kHwp3Signature.size()) == 0;
+}
+
+// Whether the file at path starts with that signature (its first bytes
+// alone are read).
+bool file_starts_like_hwp3(std::string_view path) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(std::string(path).c_str(), "rb"),
+                                                              &std::fclose);
+    if (!file) return false;
+    std::array<std::uint8_t, kHwp3Signature.size()> head{};
+    const std::size_t read = std::fread(head.data(), 1, head.size(), file.get());
+    return starts_like_hwp3(std::span<const std::uint8_t>(head.data(), read));
 }
 
 Result<ConvertedDocument> convert_buffer(ByteBuffer bytes, const ConvertOptions& options) {
@@ -65,9 +81,8 @@ Result<ConvertedDocument> convert_file(std::string_view path, const ConvertOptio
     // Opened as the exact conversion opens it, so a large file is not read
     // whole, unless it starts like a package: then its bytes, read once.
     auto opened = open_document_or_package(path);
-    if (!opened && opened.error().kind() == HwpErrorKind::CompoundFile) {
-        const auto bytes = read_file(path);
-        if (bytes && starts_like_hwp3(*bytes)) return std::unexpected(HwpError::hwp3());
+    if (!opened && opened.error().kind() == HwpErrorKind::CompoundFile && file_starts_like_hwp3(path)) {
+        return std::unexpected(HwpError::hwp3());
     }
     if (!opened) return std::unexpected(std::move(opened.error()));
     if (auto* package = std::get_if<PackageBytes>(&*opened)) return convert_package(std::move(*package), options);
