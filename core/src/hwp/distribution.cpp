@@ -6,6 +6,7 @@
 
 #include "container/aes_ecb.hpp"
 #include "container/byte_reader.hpp"
+#include "container/inflate.hpp"
 #include "marlune/records.hpp"
 
 namespace marlune {

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <span>
 
-#include "marlune/document.hpp"
+#include "hwp/document.hpp"
 
 namespace marlune {
 
