@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "hwp/distribution.hpp"
-#include "deflate_builder.hpp"
 #include "record_builders.hpp"
 
 namespace marlune {

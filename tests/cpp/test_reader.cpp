@@ -2,7 +2,6 @@
 // record stream parser, raw DEFLATE inflation and section stream names.
 #include <gtest/gtest.h>
 
-#include "deflate_builder.hpp"
 #include "record_builders.hpp"
 #include <zlib.h>
 
