@@ -181,7 +181,8 @@ int main(int argc, char** argv) {
         all.headers = true;
         auto opened = open_document(path);
         auto built = build_hwp_tree(*opened, all);
-        const std::string everything = unescaped(render_tree(*built, all));
+        tree::Document rendered = *built;  // rendering releases the body, counted below
+        const std::string everything = unescaped(render_tree(rendered, all));
         // Every paragraph's characters, every section and nesting level.
         std::map<char32_t, long> wanted, found, outside_fields;
         const bool compressed = read_file_header(*opened).value_or(false);

@@ -1,11 +1,13 @@
 // A whole document (compound file bytes) through both conversions: the exact
 // one, and the faithful one with every option that reaches more of the
-// reader (headers, pictures' bytes, summary properties) turned on.
+// reader (headers, pictures' bytes, summary properties) turned on, its
+// output checked.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "marlune/faithful.hpp"
+#include "output_checks.hpp"
 #include "marlune/markdown.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,6 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.headers = true;
     options.collect_images = true;
     auto converted = marlune::convert_bytes(bytes, options);
-    if (!converted) (void)marlune::display_text(converted.error());
+    if (!converted) {
+        (void)marlune::display_text(converted.error());
+    } else {
+        marlune::fuzz::check_output(*converted);
+    }
     return 0;
 }

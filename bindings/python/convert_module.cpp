@@ -271,6 +271,9 @@ marlune::Result<Conversion> run_conversion(const BoundSource& source, const marl
                                       : marlune::convert_bytes(source.bytes(), options);
     if (!converted) return std::unexpected(std::move(converted.error()));
     auto units = utf16_units(converted->markdown);
+    // The UTF-8 text is not needed once its units are made: released here,
+    // it is not held beside them and the str built from them.
+    if (units) std::string().swap(converted->markdown);
     return Conversion{std::move(*converted), std::move(units)};
 }
 

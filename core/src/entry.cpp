@@ -24,8 +24,8 @@ ConvertedDocument finish(tree::Document document, const ConvertOptions& options)
     clean_tree_text(document);
     name_pictures(document);
     ConvertedDocument converted;
-    converted.markdown = render_tree(document, options);
     if (options.collect_texts) converted.texts = tree_texts(document, options);
+    converted.markdown = render_tree(document, options);
     converted.metadata = std::move(document.metadata);
     converted.images = std::move(document.images);
     return converted;

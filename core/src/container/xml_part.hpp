@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include <pugixml.hpp>
@@ -26,6 +27,42 @@ private:
     // The document's nodes point into the bytes: declared first, so released last.
     ByteBuffer bytes_;
     pugi::xml_document document_;
+};
+
+// A large part read a run of its root's children at a time: the DOM of a
+// run is released before the next is parsed, so the part costs its bytes
+// and one run's nodes, not a DOM of the whole (several times its size when
+// it holds many small elements). A run ends after whole children once it
+// holds kRunBytes or more; a child larger than that is one run. A part not
+// in UTF-8 (a byte order mark or NULs up front) is parsed whole, as one run.
+class XmlRuns {
+public:
+    static constexpr std::size_t kRunBytes = std::size_t{1} << 20;
+
+    // The part's bytes, scanned up to its root's start tag.
+    static Result<XmlRuns> open(ByteBuffer bytes, std::string_view name);
+
+    // The root element's name without its namespace prefix.
+    std::string_view root_name() const noexcept;
+
+    // The next run parsed: a node whose children are the root's children
+    // in it; an empty node once there are no more; a parse error naming the
+    // part when the run is malformed or the root is never closed.
+    Result<pugi::xml_node> next();
+
+private:
+    XmlRuns(ByteBuffer bytes, std::string_view name);
+    Result<pugi::xml_node> parse_whole();
+    Result<pugi::xml_node> parse_run(std::size_t end, std::size_t next);
+    HwpError malformed(std::string_view why) const;
+
+    ByteBuffer bytes_;
+    std::string name_;
+    std::string root_name_;
+    std::unique_ptr<pugi::xml_document> document_;
+    std::size_t at_ = 0;      // where the next run starts
+    bool whole_ = false;      // not UTF-8: parsed whole on the first call
+    bool finished_ = false;
 };
 
 // The element's name without its namespace prefix.

@@ -862,13 +862,17 @@ void render_notes(Renderer& renderer, const std::vector<tree::Note>& notes) {
 
 }  // namespace
 
-std::string render_tree(const tree::Document& document, const ConvertOptions& options) {
+std::string render_tree(tree::Document& document, const ConvertOptions& options) {
     Shared shared{options, number_notes(document.notes), std::vector<bool>(document.notes.size(), false), {}, {}, {},
                   ParagraphNumbers(document), {}, {}};
     std::string out;
     Renderer renderer{out, shared, Place::Top, false};
     if (options.headers) render_distinct(renderer, document.headers);
-    renderer.blocks(document.body);
+    for (tree::Block& block : document.body) {
+        renderer.blocks(std::span<const tree::Block>(&block, 1));
+        block = tree::Block{};
+    }
+    document.body = {};
     if (options.headers) render_distinct(renderer, document.footers);
     if (options.notes) render_notes(renderer, document.notes);
     out.resize(trim_end(out).size());

@@ -9,6 +9,8 @@
 
 namespace marlune {
 
-std::string render_tree(const tree::Document& document, const ConvertOptions& options);
+// The body's blocks are released as they are written, so that the tree and
+// the Markdown are never both whole: the body is left empty.
+std::string render_tree(tree::Document& document, const ConvertOptions& options);
 
 }  // namespace marlune

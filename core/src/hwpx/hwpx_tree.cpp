@@ -507,12 +507,19 @@ Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, cons
 
     std::vector<std::string> master_pages;
     for (const std::string& path : section_paths(*zip, index)) {
-        auto part = read_xml_part(*zip, *zip->find(path));
-        if (!part) return std::unexpected(std::move(part.error()));
-        const pugi::xml_node section = (*part)->root();
-        if (local_name(section) != "sec") continue;
-        walker.walk_section(section);
-        if (options.headers) collect_master_pages(section, master_pages);
+        // A section is parsed a run of paragraphs at a time: a whole DOM
+        // would cost several times the section's bytes.
+        auto runs = read_xml_runs(*zip, *zip->find(path));
+        if (!runs) return std::unexpected(std::move(runs.error()));
+        if (runs->root_name() != "sec") continue;
+        walker.begin_section();
+        for (bool first = true;; first = false) {
+            auto run = runs->next();
+            if (!run) return std::unexpected(std::move(run.error()));
+            if (!*run) break;
+            walker.walk_run(*run);
+            if (first && options.headers) collect_master_pages(*run, master_pages);
+        }
         ++document.metadata.sections;
     }
     if (options.headers) walk_master_pages(*zip, index, master_pages, walker, document);

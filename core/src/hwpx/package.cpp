@@ -160,6 +160,12 @@ Result<std::unique_ptr<XmlPart>> read_xml_part(ZipArchive& zip, const ZipEntry& 
     return XmlPart::parse(std::move(*bytes), entry.name);
 }
 
+Result<XmlRuns> read_xml_runs(ZipArchive& zip, const ZipEntry& entry) {
+    auto bytes = zip.read(entry);
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
+    return XmlRuns::open(std::move(*bytes), entry.name);
+}
+
 std::optional<std::int64_t> parse_iso_time(std::string_view text) noexcept {
     const auto year = fixed_digits(text, 0, 4), month = fixed_digits(text, 5, 2), day = fixed_digits(text, 8, 2);
     const auto hour = fixed_digits(text, 11, 2), minute = fixed_digits(text, 14, 2),

@@ -52,6 +52,9 @@ std::string read_package_version(ZipArchive& zip);
 // The entry inflated and parsed.
 Result<std::unique_ptr<XmlPart>> read_xml_part(ZipArchive& zip, const ZipEntry& entry);
 
+// The entry inflated, to be parsed a run of its root's children at a time.
+Result<XmlRuns> read_xml_runs(ZipArchive& zip, const ZipEntry& entry);
+
 // "2023-09-25T04:54:53Z" (optionally with fractions and an offset) as
 // microseconds since the Unix epoch, UTC.
 std::optional<std::int64_t> parse_iso_time(std::string_view text) noexcept;

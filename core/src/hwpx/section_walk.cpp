@@ -6,6 +6,7 @@
 #include "hwpx/section_walk.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "container/xml_part.hpp"
 #include "hwp/inline_box.hpp"
@@ -127,11 +128,16 @@ tree::NumberShape number_shape_named(std::string_view name) noexcept {
                                              : static_cast<tree::NumberShape>(known - std::begin(kNumberFormats));
 }
 
-void SectionWalker::walk_section(pugi::xml_node section) {
+void SectionWalker::begin_section() {
     fields_.clear();
     deleting_ = false;
-    outline_numbering_ = outline_numbering(section);
-    walk_blocks(section, document_.body, 0);
+    first_run_ = true;
+}
+
+void SectionWalker::walk_run(pugi::xml_node run) {
+    // The section's definition stands in its first paragraph, in the first run.
+    if (std::exchange(first_run_, false)) outline_numbering_ = outline_numbering(run);
+    walk_blocks(run, document_.body, 0);
 }
 
 std::vector<tree::Block> SectionWalker::walk_list(pugi::xml_node node) {

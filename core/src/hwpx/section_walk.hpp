@@ -58,9 +58,11 @@ class SectionWalker {
 public:
     SectionWalker(tree::Document& document, WalkSetup setup) : document_(document), setup_(std::move(setup)) {}
 
-    // Appends the section's blocks to the body; notes, headers and footers
-    // to their lists.
-    void walk_section(pugi::xml_node section);
+    // A section, read a run of its children at a time: begun, then each
+    // run (a node holding some of the section's children) walked in order.
+    // Its blocks go to the body; notes, headers and footers to their lists.
+    void begin_section();
+    void walk_run(pugi::xml_node run);
 
     // The paragraphs under node (a master page, a sub-list) as blocks.
     std::vector<tree::Block> walk_list(pugi::xml_node node);
@@ -106,6 +108,7 @@ private:
     AutoNumbers auto_numbers_;                   // captions' and notes' numbers so far
     // Where the last box standing in a line ended its paragraph's text.
     std::tuple<const tree::Paragraph*, std::size_t, std::size_t> box_end_{nullptr, 0, 0};
+    bool first_run_ = false;                          // the next run walked is the section's first
 };
 
 }  // namespace marlune
