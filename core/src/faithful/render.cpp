@@ -12,6 +12,10 @@
 #include <span>
 #include <string_view>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "container/utf8.hpp"
 #include "faithful/equation.hpp"
 #include "faithful/escape.hpp"
@@ -862,17 +866,38 @@ void render_notes(Renderer& renderer, const std::vector<tree::Note>& notes) {
 
 }  // namespace
 
+// The blocks released while rendering are small heap blocks, which the
+// allocator keeps for reuse; the Markdown grows in fresh pages. Handing
+// the freed pages back every so often keeps the two from adding up.
+namespace {
+
+constexpr std::size_t kReleaseEveryBytes = std::size_t{32} << 20;
+
+void release_freed_pages() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+}  // namespace
+
 std::string render_tree(tree::Document& document, const ConvertOptions& options) {
     Shared shared{options, number_notes(document.notes), std::vector<bool>(document.notes.size(), false), {}, {}, {},
                   ParagraphNumbers(document), {}, {}};
     std::string out;
     Renderer renderer{out, shared, Place::Top, false};
     if (options.headers) render_distinct(renderer, document.headers);
+    std::size_t released_at = 0;
     for (tree::Block& block : document.body) {
         renderer.blocks(std::span<const tree::Block>(&block, 1));
         block = tree::Block{};
+        if (out.size() - released_at >= kReleaseEveryBytes) {
+            release_freed_pages();
+            released_at = out.size();
+        }
     }
     document.body = {};
+    if (released_at > 0) release_freed_pages();
     if (options.headers) render_distinct(renderer, document.footers);
     if (options.notes) render_notes(renderer, document.notes);
     out.resize(trim_end(out).size());
