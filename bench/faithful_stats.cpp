@@ -103,6 +103,9 @@ std::string unescaped(std::string_view text) {
         } else if (rest.starts_with("&amp;")) {
             out += '&';
             k += 4;
+        } else if (rest.starts_with("&quot;")) {
+            out += '"';
+            k += 5;
         } else if (rest.starts_with("\\|") || rest.starts_with("\\[") || rest.starts_with("\\]")) {
             out += text[++k];
         } else {

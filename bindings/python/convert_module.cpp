@@ -168,9 +168,9 @@ bool set_equation_mode(const char* name, marlune::ConvertOptions* options) {
 // Options into the core's struct; CPython's own messages for wrong keywords
 // and types. source is positional-only, everything else keyword-only.
 bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune::ConvertOptions* options,
-                    const char* format = "O|$spppz#psp:parse") {
+                    const char* format = "O|$spppz#pspp:parse") {
     static const char* keywords[] = {"", "tables", "notes", "headers", "collect_images", "image_prefix", "metadata",
-                                     "equations", "emphasis", nullptr};
+                                     "equations", "emphasis", "placeholders", nullptr};
     const char* tables = "auto";
     int notes = 1;
     int headers = 0;
@@ -180,9 +180,10 @@ bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune
     int metadata = 1;
     const char* equations = "latex";
     int emphasis = 1;
+    int placeholders = 1;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), source,
                                      &tables, &notes, &headers, &collect_images, &prefix, &prefix_size,
-                                     &metadata, &equations, &emphasis)) {
+                                     &metadata, &equations, &emphasis, &placeholders)) {
         return false;
     }
     if (!set_table_mode(tables, options) || !set_equation_mode(equations, options)) return false;
@@ -191,6 +192,7 @@ bool bind_arguments(PyObject* args, PyObject* kwargs, PyObject** source, marlune
     options->collect_images = collect_images != 0;
     options->metadata = metadata != 0;
     options->emphasis = emphasis != 0;
+    options->placeholders = placeholders != 0;
     if (prefix != nullptr) options->image_prefix.assign(prefix, static_cast<std::size_t>(prefix_size));
     return true;
 }
@@ -419,7 +421,7 @@ PyObject* py_texts(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* source_object = nullptr;
         marlune::ConvertOptions options;
-        if (!bind_arguments(args, kwargs, &source_object, &options, "O|$spppz#psp:texts")) return nullptr;
+        if (!bind_arguments(args, kwargs, &source_object, &options, "O|$spppz#pspp:texts")) return nullptr;
         options.collect_texts = true;
         return convert_source(source_object, options, [](const Conversion& conversion) {
             return text_list(conversion.document.texts);
@@ -428,12 +430,13 @@ PyObject* py_texts(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 // convert's arguments from a vectorcall: the source by position only, then
-// tables, notes, headers, equations and emphasis by position or keyword, refused in CPython's own
+// tables, notes, headers, equations, emphasis and placeholders by position or keyword, refused in CPython's own
 // wording. Parsing them here rather than through a tuple and a dict keeps
 // the work done under the interpreter lock small.
 bool bind_convert_arguments(PyObject* const* args, Py_ssize_t positional, PyObject* keyword_names,
                             PyObject** source, marlune::ConvertOptions* options) {
-    static constexpr const char* names[] = {"source", "tables", "notes", "headers", "equations", "emphasis"};
+    static constexpr const char* names[] = {"source", "tables", "notes", "headers", "equations", "emphasis",
+                                            "placeholders"};
     constexpr Py_ssize_t count = std::size(names);
     if (positional > count) {
         PyErr_Format(PyExc_TypeError, "convert() takes at most %zd arguments (%zd given)", count, positional);
@@ -483,7 +486,8 @@ bool bind_convert_arguments(PyObject* const* args, Py_ssize_t positional, PyObje
         if (name == nullptr || !set_mode(name, options)) return false;
     }
     for (const auto& [slot, flag] :
-         {std::pair{2, &options->notes}, std::pair{3, &options->headers}, std::pair{5, &options->emphasis}}) {
+         {std::pair{2, &options->notes}, std::pair{3, &options->headers}, std::pair{5, &options->emphasis},
+          std::pair{6, &options->placeholders}}) {
         if (values[slot] == nullptr) continue;
         const int truth = PyObject_IsTrue(values[slot]);
         if (truth < 0) return false;
@@ -527,13 +531,14 @@ PyObject* py_equation_to_latex(PyObject*, PyObject* script) {
 
 PyMethodDef module_functions[] = {
     {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_convert)), METH_FASTCALL | METH_KEYWORDS,
-     "convert(source, /, tables='auto', notes=True, headers=False, equations='latex', emphasis=True)\n--\n\n"
+     "convert(source, /, tables='auto', notes=True, headers=False, equations='latex', emphasis=True, "
+     "placeholders=True)\n--\n\n"
      "Converts an HWP or HWPX document (a path, or its bytes) and returns its Markdown only; the\n"
      "document's properties and pictures are not read. The interpreter lock is released while\n"
      "converting."},
     {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_parse)), METH_VARARGS | METH_KEYWORDS,
      "parse(source, /, *, tables='auto', notes=True, headers=False, collect_images=False, image_prefix='', "
-     "metadata=True, equations='latex', emphasis=True)\n--\n\n"
+     "metadata=True, equations='latex', emphasis=True, placeholders=True)\n--\n\n"
      "Converts an HWP or HWPX document (a path, or its bytes) and returns (markdown, metadata, images):\n"
      "metadata a dict with times as integer microseconds since the epoch, images a list of\n"
      "(name, media_type, data) tuples (empty unless collect_images). metadata=False leaves out the\n"
@@ -541,7 +546,7 @@ PyMethodDef module_functions[] = {
      "released while converting."},
     {"texts", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_texts)), METH_VARARGS | METH_KEYWORDS,
      "texts(source, /, *, tables='auto', notes=True, headers=False, collect_images=False, image_prefix='', "
-     "metadata=True, equations='latex', emphasis=True)\n--\n\n"
+     "metadata=True, equations='latex', emphasis=True, placeholders=True)\n--\n\n"
      "The text pieces the document's tree holds (paragraph texts cut at note marks, picture captions)\n"
      "from the parts the options render: what a reader of the Markdown must see. For tests."},
     {"equation_to_latex", py_equation_to_latex, METH_O,

@@ -6,6 +6,7 @@
 #include "faithful/clean_text.hpp"
 #include "faithful/picture_names.hpp"
 #include "faithful/render.hpp"
+#include "faithful/spread_labels.hpp"
 #include "faithful/tree_text.hpp"
 #include "hwp/document.hpp"
 #include "marlune/faithful.hpp"
@@ -22,6 +23,7 @@ namespace {
 
 ConvertedDocument finish(tree::Document document, const ConvertOptions& options) {
     clean_tree_text(document);
+    join_spread_labels(document);
     name_pictures(document);
     ConvertedDocument converted;
     if (options.collect_texts) converted.texts = tree_texts(document, options);

@@ -152,7 +152,8 @@ def missing_extra(module: str, framework: str, extra: str) -> ImportError:
 
 
 def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, headers: bool = False,
-            images: ImageFolder = None, equations: EquationMode = "latex", emphasis: bool = True) -> str:
+            images: ImageFolder = None, equations: EquationMode = "latex", emphasis: bool = True,
+            placeholders: bool = True) -> str:
     """Converts an HWP 5.0 or HWPX document to Markdown with its table
     structure, notes, links and pictures kept.
 
@@ -167,6 +168,8 @@ def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, h
     ``"script"`` (the scripts as written).
     ``emphasis``: bold, italic and strike-through as Markdown, superscript and
     subscript as HTML; ``False`` writes the text plain.
+    ``placeholders``: click-here fields nobody filled in show their guide text,
+    as the form does; ``False`` leaves them out.
 
     The conversion runs without the interpreter lock, so threads convert in
     parallel. A document that cannot be read raises ``RuntimeError`` with the
@@ -175,18 +178,19 @@ def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, h
     # The Markdown only: the document's properties are not even read.
     if images is None:
         return _convert.convert(source, tables=tables, notes=notes, headers=headers, equations=equations,
-                                emphasis=emphasis)
+                                emphasis=emphasis, placeholders=placeholders)
     return _run(source, images, False, tables=tables, notes=notes, headers=headers, metadata=False,
-                equations=equations, emphasis=emphasis)[0]
+                equations=equations, emphasis=emphasis, placeholders=placeholders)[0]
 
 
 def parse(source: Source, *, tables: TableMode = "auto", notes: bool = True, headers: bool = False,
-          images: ImageFolder = None, equations: EquationMode = "latex", emphasis: bool = True) -> Document:
+          images: ImageFolder = None, equations: EquationMode = "latex", emphasis: bool = True,
+          placeholders: bool = True) -> Document:
     """Converts like ``convert`` and returns a ``Document``: the Markdown, the
     document's metadata and its pictures' bytes (also written to ``images``
     when a folder is given)."""
     markdown, metadata, items = _run(source, images, True, tables=tables, notes=notes, headers=headers,
-                                     equations=equations, emphasis=emphasis)
+                                     equations=equations, emphasis=emphasis, placeholders=placeholders)
     return Document(markdown, metadata_values(metadata), [Image(*item) for item in items])
 
 

@@ -9,6 +9,7 @@ def convert(
     headers: bool = False,
     equations: Literal["latex", "script"] = "latex",
     emphasis: bool = True,
+    placeholders: bool = True,
 ) -> str:
     """Converts an HWP or HWPX document (a path, or its bytes) and returns its
     Markdown only; the document's properties and pictures are not read. The
@@ -26,6 +27,7 @@ def parse(
     metadata: bool = True,
     equations: Literal["latex", "script"] = "latex",
     emphasis: bool = True,
+    placeholders: bool = True,
 ) -> tuple[str, dict[str, str | int], list[tuple[str, str, bytes]]]:
     """Converts an HWP or HWPX document (a path, or its bytes) and returns
     (markdown, metadata, images): metadata with times as integer microseconds
@@ -44,6 +46,7 @@ def texts(
     metadata: bool = True,
     equations: Literal["latex", "script"] = "latex",
     emphasis: bool = True,
+    placeholders: bool = True,
 ) -> list[str]:
     """The text pieces the document's tree holds (paragraph texts cut at note
     marks, picture captions) from the parts the options render: what a reader

@@ -66,6 +66,7 @@ class Settings:
     notes: bool = True
     headers: bool = False
     emphasis: bool = True
+    placeholders: bool = True  # unfilled click-here fields show their guide text
     images: str | None = None  # the folder pictures are written under
     front_matter: bool = False
     base: str = os.curdir  # picture links of standard output are relative to this folder
@@ -114,6 +115,8 @@ def build_parser() -> argparse.ArgumentParser:
                           help="write bold, italic, strike-through, superscript and subscript as plain text")
     faithful.add_argument("--headers", action="store_true",
                           help="write page headers, footers and master pages, each once")
+    faithful.add_argument("--no-placeholders", action="store_true",
+                          help="leave out click-here fields nobody filled in (their guide text)")
     faithful.add_argument("--images", metavar="DIR",
                           help="write the pictures of each document to DIR/<document name>/ and link them")
     faithful.add_argument("--front-matter", action="store_true",
@@ -128,13 +131,14 @@ def settings_from(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
     if args.exact:
         given = [flag for flag, value in (("--tables", args.tables), ("--equations", args.equations),
                                           ("--no-notes", args.no_notes), ("--no-emphasis", args.no_emphasis),
-                                          ("--headers", args.headers), ("--images", args.images),
+                                          ("--headers", args.headers),
+                                          ("--no-placeholders", args.no_placeholders), ("--images", args.images),
                                           ("--front-matter", args.front_matter)) if value]
         if given:
             parser.error(f"{', '.join(given)}: not with --exact (options of the faithful conversion)")
         return Settings(exact=True)
     return Settings(tables=args.tables or "auto", equations=args.equations or "latex", notes=not args.no_notes,
-                    headers=args.headers, emphasis=not args.no_emphasis,
+                    headers=args.headers, emphasis=not args.no_emphasis, placeholders=not args.no_placeholders,
                     images=args.images, front_matter=args.front_matter)
 
 
@@ -250,7 +254,7 @@ def image_folder(job: Job, settings: Settings) -> tuple[str, str]:
 
 def faithful_text(job: Job, settings: Settings) -> str:
     options = {"tables": settings.tables, "equations": settings.equations, "notes": settings.notes,
-               "headers": settings.headers, "emphasis": settings.emphasis}
+               "headers": settings.headers, "emphasis": settings.emphasis, "placeholders": settings.placeholders}
     folder, prefix = image_folder(job, settings) if settings.images is not None else (None, "")
     markdown, metadata, _images = run(job.source, options, collect=False, folder=folder, link_prefix=prefix)
     if settings.front_matter:

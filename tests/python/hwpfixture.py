@@ -421,13 +421,16 @@ def _counted_utf16(text: str) -> bytes:
 
 
 def bin_data_record(item_id: int = 1, extension: str = "png", kind: int = BIN_EMBEDDING,
-                    compression: int = BIN_AS_DOCUMENT, cut: int = 0) -> bytes:
+                    compression: int = BIN_AS_DOCUMENT, cut: int = 0,
+                    paths: tuple[str, str] | None = None) -> bytes:
     """An HWPTAG_BIN_DATA record: u16 properties (kind, compression << 4);
-    a link then holds two paths, an item its id and extension. ``cut``
-    drops that many bytes off the payload's end."""
+    a link then holds two paths (absolute, relative; by default both
+    C:\\pictures\\<extension>), an item its id and extension. ``cut`` drops
+    that many bytes off the payload's end."""
     body = struct.pack("<H", kind | compression << 4)
     if kind == BIN_LINK:
-        body += _counted_utf16("C:\\pictures\\" + extension) * 2
+        absolute, relative = paths or ("C:\\pictures\\" + extension,) * 2
+        body += _counted_utf16(absolute) + _counted_utf16(relative)
     else:
         body += struct.pack("<H", item_id) + _counted_utf16(extension)
     return record(HWPTAG_BIN_DATA, 1, body[:len(body) - cut])

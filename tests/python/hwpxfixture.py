@@ -77,6 +77,15 @@ def field_begin(ident: str, kind: str, command: str = "", path: str | None = Non
             f"<hp:parameters>{params}</hp:parameters></hp:fieldBegin></hp:ctrl>")
 
 
+def click_here(ident: str, guide: str, dirty: bool) -> str:
+    """A click-here field's begin marker: its guide and whether it was typed into."""
+    command = f"Clickhere:set:0:Direction:wstring:{len(guide)}:{guide} "
+    return (f'<hp:ctrl><hp:fieldBegin id="{ident}" type="CLICK_HERE" dirty="{int(dirty)}"><hp:parameters>'
+            f'<hp:stringParam name="Command">{escape(command)}</hp:stringParam>'
+            f'<hp:stringParam name="Direction">{escape(guide)}</hp:stringParam>'
+            f"</hp:parameters></hp:fieldBegin></hp:ctrl>")
+
+
 def field_end(ident: str) -> str:
     return f'<hp:ctrl><hp:fieldEnd beginIDRef="{ident}"/></hp:ctrl>'
 

@@ -309,13 +309,15 @@ def test_failure_of_a_file_name_that_is_not_utf8_is_reported(tmp_path, bad_signa
 # The faithful conversion's options, and --exact
 # --------------------------------------------------------------------------
 
-# A paragraph, a table, a captioned picture and an equation: the two
-# conversions differ here.
+# A paragraph, a table, a captioned picture, an equation and an unfilled
+# click-here field: the two conversions differ here.
 MIXED_SECTION = (hf.para("본문") + hf.para(hf.para_text(hf.ctrl_char(11, "eqed"), hf.PARA_END))
                  + hf.equation("{a} over {b}")
                  + hf.para(hf.para_text(hf.ctrl_char(11, "tbl "), hf.PARA_END))
                  + hf.table([["a", "b"], ["c", "d"]])
-                 + hf.para(hf.para_text(hf.ctrl_char(11, "gso "), hf.PARA_END)) + hf.picture(caption=["그림"], item=1))
+                 + hf.para(hf.para_text(hf.ctrl_char(11, "gso "), hf.PARA_END)) + hf.picture(caption=["그림"], item=1)
+                 + hf.para(hf.para_text("이름: ", hf.field_start(), "쓰세요", hf.field_end(), hf.PARA_END))
+                 + hf.clk_field_header("쓰세요") + hf.ctrl_data_name("name"))
 # Its picture's binary item, for hwp_document's extra_streams.
 MIXED_STREAMS = {"DocInfo": hf.doc_info([hf.bin_data_record(1, "png")]),
                  **hf.bin_data_item(1, "png", b"\x89PNG\r\n\x1a\n")}
@@ -329,6 +331,7 @@ MIXED_STREAMS = {"DocInfo": hf.doc_info([hf.bin_data_record(1, "png")]),
     pytest.param(["--no-emphasis"], {"emphasis": False}, id="no-emphasis"),
     pytest.param(["--equations", "script"], {"equations": "script"}, id="equations-script"),
     pytest.param(["--headers", "--tables", "auto"], {"headers": True}, id="headers"),
+    pytest.param(["--no-placeholders"], {"placeholders": False}, id="no-placeholders"),
 ])
 def test_options_reach_the_faithful_conversion(tmp_path, flags, options):
     hf.write_document(tmp_path / "m.hwp", [MIXED_SECTION], extra_streams=MIXED_STREAMS)

@@ -75,7 +75,7 @@ def test_wrong_arguments_are_refused(call, error):
 
 @pytest.mark.parametrize("args, kwargs, message", [
     ((), {}, "convert() missing required argument 'source' (pos 1)"),
-    ((RICH, "auto", True, False, "latex", True, 1), {}, "convert() takes at most 6 arguments (7 given)"),
+    ((RICH, "auto", True, False, "latex", True, True, 1), {}, "convert() takes at most 7 arguments (8 given)"),
     ((RICH, "auto"), {"tables": "html"}, "argument for convert() given by name ('tables') and position (2)"),
     ((RICH,), {"frob": 1}, "convert() got an unexpected keyword argument 'frob'"),
     ((), {"source": RICH}, "positional-only arguments passed as keyword arguments: 'source'"),

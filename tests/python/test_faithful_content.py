@@ -72,16 +72,6 @@ def test_hyperlinks(command, expected):
     assert marlune.convert(hf.hwp_document([section])) == expected
 
 
-@pytest.mark.parametrize("typed, modified, expected", [
-    ("홍길동", True, "이름: 홍길동"),
-    ("이름을 쓰세요", False, "이름:"),
-], ids=["typed", "unchanged"])
-def test_click_here_shows_only_what_was_typed(typed, modified, expected):
-    text = hf.para_text("이름: ", hf.field_start(), typed, hf.field_end(), hf.PARA_END)
-    section = hf.para(text) + hf.clk_field_header("이름을 쓰세요", modified) + hf.ctrl_data_name("name")
-    assert marlune.convert(hf.hwp_document([section])) == expected
-
-
 def test_pictures_named_by_their_binary_item_and_written_once(tmp_path):
     # A picture names the item by its place among DocInfo's entries; the
     # entry's own id names the stream. Streams of deleted pictures linger

@@ -32,6 +32,9 @@ struct ConvertOptions {
     // stream, content.hpf's metadata); off, they are not read at all.
     // format, version and sections are always given.
     bool metadata = true;
+    // Click-here fields nobody filled in show their guide text, as the form
+    // does; off, they are left out (for indexing filled forms only).
+    bool placeholders = true;
     // The text pieces the tree holds, for checking the Markdown against them.
     bool collect_texts = false;
 };

@@ -97,7 +97,12 @@ BinDataEntry read_bin_data(std::span<const std::uint8_t> payload) {
         default: entry.kind = BinDataEntry::Kind::Embedding; break;
     }
     entry.compression = static_cast<std::uint8_t>((*properties >> kBinCompressionShift) & kBinCompressionMask);
-    if (entry.kind == BinDataEntry::Kind::Link) return entry;  // two file paths, no stream
+    if (entry.kind == BinDataEntry::Kind::Link) {
+        // Two file paths, absolute then relative; no stream.
+        entry.linked_path = read_counted_utf16(reader).value_or(std::string());
+        if (entry.linked_path.empty()) entry.linked_path = read_counted_utf16(reader).value_or(std::string());
+        return entry;
+    }
     entry.id = reader.u16().value_or(0);
     entry.extension = read_counted_utf16(reader).value_or(std::string());
     return entry;

@@ -27,6 +27,9 @@ struct BinDataEntry {
     // 0: as the document (compressed when the file header says so),
     // 1: compressed, 2: stored as is.
     std::uint8_t compression = 0;
+    // A link's file as the document names it: the absolute path, else the
+    // relative one (may be empty).
+    std::string linked_path;
 
     // The stream name under /BinData: "BIN" + id in four upper-case hex
     // digits + "." + extension ("BIN0001.jpg"); empty for a link, and for

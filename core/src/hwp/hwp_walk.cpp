@@ -259,12 +259,14 @@ public:
         link_target_ = std::move(target);
     }
 
-    // A click-here field shows only what the user typed into it.
-    void start_click_here(FieldHeader header) {
+    // A click-here field shows its text as it stands: what the user typed,
+    // or the guide of a field nobody filled in, unless placeholders are off.
+    void start_click_here(FieldHeader header, bool placeholders) {
         end_field();
         field_ = Field::ClickHere;
         click_here_ = std::move(header);
         click_here_text_.clear();
+        placeholders_ = placeholders;
     }
 
     // Other fields (dates, paths, summaries) show their text as it stands.
@@ -272,11 +274,12 @@ public:
 
     void end_field() {
         if (field_ == Field::ClickHere) {
+            // Unfilled: not marked modified, and holding the guide or nothing.
             const bool typed = !click_here_text_.empty() &&
                                (click_here_.modified ||
                                 (!click_here_.direction.empty() && click_here_text_ != click_here_.direction));
             field_ = Field::None;
-            if (typed) text(std::move(click_here_text_));
+            if (typed || placeholders_) text(std::move(click_here_text_));
             click_here_text_.clear();
         }
         field_ = Field::None;
@@ -372,6 +375,7 @@ private:
     std::string link_target_;
     FieldHeader click_here_;
     std::string click_here_text_;
+    bool placeholders_ = true;
 };
 
 class SectionWalker {
@@ -584,7 +588,8 @@ private:
                 }
                 return;
             case CTRL_CLICK_HERE:
-                builder.start_click_here(parse_field_header(record.payload()).value_or(FieldHeader{}));
+                builder.start_click_here(parse_field_header(record.payload()).value_or(FieldHeader{}),
+                                         options.placeholders);
                 return;
             default: break;
         }
@@ -739,6 +744,7 @@ private:
         const auto& items = context_.doc_info.with_binary_items().bin_data;
         if (id >= 1 && id <= items.size()) {
             image.name = items[id - 1].stream_name();
+            if (image.name.empty()) image.linked_path = items[id - 1].linked_path;
             if (context_.picture_seen.size() <= id) context_.picture_seen.resize(std::size_t{id} + 1, false);
             if (!context_.picture_seen[id]) {
                 context_.picture_seen[id] = true;

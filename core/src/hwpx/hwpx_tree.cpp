@@ -422,20 +422,29 @@ std::string_view extension_of(std::string_view path) {
     return path.substr(dot + 1);
 }
 
+// Where a package keeps its binary items.
+constexpr std::string_view kBinDataFolder = "BinData/";
+
 // Pictures by binary item id: the item's path in the package, and, when
 // asked, each item's bytes once. A missing or damaged item keeps its name
-// without data.
+// without data; an item outside BinData/ that the package does not hold is
+// a file the picture links to.
 class PictureItems {
 public:
     PictureItems(ZipArchive& zip, const PackageIndex& index, tree::Document& document, bool collect)
         : zip_(zip), index_(index), document_(document), collect_(collect) {}
 
-    // The item's path in the package: the renderer's safe name is made from it.
-    std::string name(std::string_view id) {
+    // The item's path in the package (the renderer's safe name is made
+    // from it), or the file outside the package the picture links to.
+    void name(std::string_view id, tree::Image& image) {
         const ManifestItem* item = index_.item(id);
-        if (item == nullptr) return {};
+        if (item == nullptr) return;
+        if (!item->href.starts_with(kBinDataFolder) && find_item_entry(zip_, item->href) == nullptr) {
+            image.linked_path = item->href;
+            return;
+        }
         if (collect_ && collected_.insert(item->href).second) collect(*item);
-        return item->href;
+        image.name = item->href;
     }
 
 private:
@@ -502,8 +511,11 @@ Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, cons
     CharShapeFonts fonts(*zip, index);
     SectionWalker walker(document, WalkSetup{[&shapes](std::uint32_t shape_id) { return shapes.heading(shape_id); },
                                              std::move(emphasis),
-                                             [&pictures](std::string_view id) { return pictures.name(id); },
-                                             [&fonts](std::uint32_t shape_id) { return fonts.fonts(shape_id); }});
+                                             [&pictures](std::string_view id, tree::Image& image) {
+                                                 pictures.name(id, image);
+                                             },
+                                             [&fonts](std::uint32_t shape_id) { return fonts.fonts(shape_id); },
+                                             options.placeholders});
 
     std::vector<std::string> master_pages;
     for (const std::string& path : section_paths(*zip, index)) {

@@ -88,6 +88,14 @@ std::string link_target(pugi::xml_node field) {
     return target;
 }
 
+// A field's string parameter by name, or empty.
+std::string_view field_parameter(pugi::xml_node field, std::string_view name) {
+    for (pugi::xml_node param : child_named(field, "parameters").children()) {
+        if (name == param.attribute("name").value()) return param.text().get();
+    }
+    return {};
+}
+
 // Whether the cells tile the rows x columns grid exactly, each slot covered once.
 bool cells_tile_grid(const tree::Table& table) {
     const std::uint64_t slots = std::uint64_t{table.rows} * table.columns;
@@ -228,7 +236,7 @@ void SectionWalker::walk_inline(pugi::xml_node node, tree::Paragraph& paragraph,
         // a note on the text where it stands.
         if (child_named(node, "subList") && !deleting_) walk_note(node, tree::NoteKind::Footnote, paragraph, depth + 1);
     } else if (name == "fieldEnd") {
-        end_field(node);
+        end_field(node, paragraph);
     } else if (name == "footNote" || name == "endNote") {
         if (!deleting_) walk_note(node, name == "footNote" ? tree::NoteKind::Footnote : tree::NoteKind::Endnote,
                                   paragraph, depth + 1);
@@ -394,6 +402,10 @@ void SectionWalker::walk_text(pugi::xml_node text, tree::Paragraph& paragraph) {
 
 void SectionWalker::append_text(tree::Paragraph& paragraph, std::string_view text) {
     if (deleting_ || text.empty()) return;
+    if (std::string* held = held_field_text()) {
+        *held += text;
+        return;
+    }
     if (space_owed_) {
         space_owed_ = false;
         if (text.front() != ' ' && text.front() != '\t' && text.front() != '\n') append_text(paragraph, " ");
@@ -427,7 +439,19 @@ void SectionWalker::begin_field(pugi::xml_node field) {
                    {}};
     if (open.hyperlink) open.target = link_target(field);
     if (open.hyperlink) link_run_open_ = false;
+    if (!setup_.placeholders && std::string_view(field.attribute("type").value()) == "CLICK_HERE") {
+        open.held = true;
+        open.dirty = std::string_view(field.attribute("dirty").value()) == "1";
+        open.direction = field_parameter(field, "Direction");
+    }
     fields_.push_back(std::move(open));
+}
+
+std::string* SectionWalker::held_field_text() noexcept {
+    for (auto it = fields_.rbegin(); it != fields_.rend(); ++it) {
+        if (it->held) return &it->text;
+    }
+    return nullptr;
 }
 
 const std::string* SectionWalker::innermost_link_target() const noexcept {
@@ -437,13 +461,18 @@ const std::string* SectionWalker::innermost_link_target() const noexcept {
     return nullptr;
 }
 
-void SectionWalker::end_field(pugi::xml_node field) {
+void SectionWalker::end_field(pugi::xml_node field, tree::Paragraph& paragraph) {
     const std::string_view begin_id = field.attribute("beginIDRef").value();
     const auto open = std::find_if(fields_.rbegin(), fields_.rend(),
                                    [begin_id](const OpenField& f) { return f.id == begin_id; });
     if (open == fields_.rend()) return;
+    OpenField closed = std::move(*open);
     fields_.erase(std::next(open).base());
     link_run_open_ = false;
+    // Unfilled: not marked dirty, and holding the guide or nothing.
+    const bool typed =
+        !closed.text.empty() && (closed.dirty || (!closed.direction.empty() && closed.text != closed.direction));
+    if (closed.held && typed) append_text(paragraph, closed.text);
 }
 
 // A note's reference goes where it stands; its paragraphs go to the note.
@@ -514,7 +543,7 @@ tree::Table SectionWalker::walk_table(pugi::xml_node table_node, int depth) {
 tree::Image SectionWalker::walk_picture(pugi::xml_node picture, int depth) {
     tree::Image image;
     const pugi::xml_node img = child_named(picture, "img");
-    if (setup_.picture_name) image.name = setup_.picture_name(img.attribute("binaryItemIDRef").value());
+    if (setup_.picture_name) setup_.picture_name(img.attribute("binaryItemIDRef").value(), image);
     image.caption = caption_text(child_named(picture, "caption"), depth + 1);
     return image;
 }

@@ -47,11 +47,14 @@ struct WalkSetup {
     // The emphasis (tree::emphasis bits) of a character shape, by id; none
     // when emphasis is not written.
     std::function<std::uint8_t(std::uint32_t char_shape_id)> emphasis;
-    // The binary item's name as stored under BinData/ ("image1.png") for
-    // a picture's item id; empty when unknown. Called once per picture.
-    std::function<std::string(std::string_view item_id)> picture_name;
+    // Names a picture by its item id: the binary item's name as stored
+    // under BinData/ ("image1.png"), or the file it links to; neither when
+    // the item is unknown. Called once per picture.
+    std::function<void(std::string_view item_id, tree::Image& image)> picture_name;
     // The symbol fonts of a character shape, by shape id (none for most).
     std::function<RunFonts(std::uint32_t shape_id)> run_fonts;
+    // Click-here fields nobody filled in keep their guide text.
+    bool placeholders = true;
 };
 
 class SectionWalker {
@@ -72,6 +75,12 @@ private:
         std::string id;
         bool hyperlink = false;
         std::string target;
+        // A click-here field whose text waits until its end tells whether
+        // it was filled in (placeholders off): its guide and dirty flag.
+        bool held = false;
+        bool dirty = false;
+        std::string direction;
+        std::string text;
     };
 
     void walk_blocks(pugi::xml_node node, std::vector<tree::Block>& out, int depth);
@@ -91,8 +100,9 @@ private:
     void append_text(tree::Paragraph& paragraph, std::string_view text);
     void append_standard_text(std::string& out, std::string_view text) const;
     void begin_field(pugi::xml_node field);
-    void end_field(pugi::xml_node field);
+    void end_field(pugi::xml_node field, tree::Paragraph& paragraph);
     const std::string* innermost_link_target() const noexcept;
+    std::string* held_field_text() noexcept;
 
     tree::Document& document_;
     WalkSetup setup_;
