@@ -1,7 +1,9 @@
 // The faithful conversion's entry points: the document opened (a compound
-// file for HWP 5.0, else a zip package for HWPX, told by the first bytes),
+// file for HWP 5.0, else a zip package for HWPX or the bytes of an HWP 3.x
+// file, told by the first bytes),
 // the tree built by that format's reader, then rendered.
 #include "hwpx/hwpx_tree.hpp"
+#include "hwp3/hwp3_tree.hpp"
 #include "hwp/hwp_tree.hpp"
 #include "faithful/clean_text.hpp"
 #include "faithful/picture_names.hpp"
@@ -27,8 +29,10 @@ ConvertedDocument finish(tree::Document document, const ConvertOptions& options)
     return converted;
 }
 
+// A zip package (HWPX) or an HWP 3.x file, held as its bytes.
 Result<ConvertedDocument> convert_package(PackageBytes package, const ConvertOptions& options) {
-    auto document = build_hwpx_tree(package.bytes(), options);
+    auto document = starts_like_hwp3(package.bytes()) ? build_hwp3_tree(package.bytes(), options)
+                                                      : build_hwpx_tree(package.bytes(), options);
     if (!document) return std::unexpected(std::move(document.error()));
     package = PackageBytes(ByteBuffer());
     return finish(std::move(*document), options);
@@ -46,7 +50,9 @@ Result<ConvertedDocument> convert_opened(Result<Document> opened, const ConvertO
 }
 
 Result<ConvertedDocument> convert_buffer(ByteBuffer bytes, const ConvertOptions& options) {
-    if (starts_like_package(bytes)) return convert_package(PackageBytes(std::move(bytes)), options);
+    if (starts_like_package(bytes) || starts_like_hwp3(bytes)) {
+        return convert_package(PackageBytes(std::move(bytes)), options);
+    }
     return convert_opened(open_document_from_buffer(std::move(bytes)), options);
 }
 
