@@ -45,7 +45,7 @@ class Document:
     ``subject``, ``author``, ``keywords``, ``comments``, ``last_saved_by``
     (str), ``created`` and ``modified`` (``datetime`` in UTC), each only when
     present, and always ``sections`` (int), ``version`` and ``format``
-    (``"hwp"`` or ``"hwpx"``)."""
+    (``"hwp"``, ``"hwpx"`` or ``"hwp3"``)."""
 
     markdown: str
     metadata: dict[str, Any]
