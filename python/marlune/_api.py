@@ -45,7 +45,9 @@ class Document:
     ``subject``, ``author``, ``keywords``, ``comments``, ``last_saved_by``
     (str), ``created`` and ``modified`` (``datetime`` in UTC), each only when
     present, and always ``sections`` (int), ``version`` and ``format``
-    (``"hwp"``, ``"hwpx"`` or ``"hwp3"``)."""
+    (``"hwp"``, ``"hwpx"`` or ``"hwp3"``); for HWP 3.0 also
+    ``unmapped_characters`` (int), the characters with no Unicode character,
+    written as U+FFFD."""
 
     markdown: str
     metadata: dict[str, Any]

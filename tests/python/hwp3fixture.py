@@ -83,9 +83,12 @@ def cell(col: int, row: int, x: int, y: int, width: int, height: int, *paragraph
     return info, paragraph_list(*(paragraphs or (p(""),)))
 
 
-def box(cells: list[tuple[bytes, bytes]], kind: int = 0, caption: list[bytes] | None = None) -> _Held:
-    """A table (kind 0), text box (1), equation (2) or button (3)."""
+def box(cells: list[tuple[bytes, bytes]], kind: int = 0, caption: list[bytes] | None = None,
+        hypertext: bool = False) -> _Held:
+    """A table (kind 0), text box (1), equation (2) or button (3); a
+    hypertext is a button whose target is in the hyperlink block."""
     info = bytearray(84)
+    struct.pack_into("<H", info, 14, 0x10 if hypertext else 0)
     struct.pack_into("<HH", info, 78, kind, len(cells))
     data = (_ident(10) + bytes(info) + b"".join(c[0] for c in cells) + b"".join(c[1] for c in cells)
             + paragraph_list(*(caption or [])))
@@ -126,6 +129,17 @@ def picture(name: str, caption: list[bytes] | None = None, linked: bool = False,
 def picture_block(name: str, data: bytes) -> bytes:
     body = name.encode("ascii").ljust(16, b"\0") + b"".ljust(16, b"\0") + data
     return struct.pack("<II", 1, len(body)) + body
+
+
+def hypertext(text: str) -> _Held:
+    return box([cell(0, 0, 0, 0, 100, 100, p(text))], kind=3, hypertext=True)
+
+
+def hyperlink_block(*targets: tuple[str, str]) -> bytes:
+    """Targets as (file or address, bookmark), in the order of the hypertexts."""
+    entries = b"".join(file.encode("euc_kr").ljust(256, b"\0") + units(bookmark).ljust(32, b"\0") + bytes(329)
+                       for file, bookmark in targets)
+    return struct.pack("<II", 3, len(entries)) + entries
 
 
 def summary(title: str = "", subject: str = "", author: str = "", keywords: str = "") -> bytes:

@@ -109,6 +109,25 @@ def test_picture_without_stored_data_has_no_item():
     assert "E$$00009" not in md and "없는 그림" in md
 
 
+@pytest.mark.parametrize("target, expected", [
+    (("http://example.com/가", ""), "[여기](http://example.com/가)"),
+    (("", "책갈피"), "앞 여기 뒤"),  # bookmarks stay text
+], ids=["address", "bookmark"])
+def test_hypertext_is_a_link_to_its_target(target, expected):
+    data = h3.document(h3.p("앞 ", h3.hypertext("여기"), " 뒤"), blocks=[h3.hyperlink_block(target)])
+    assert expected in marlune.convert(data)
+
+
+def test_hypertext_without_target_keeps_its_text():
+    assert "여기" in convert(h3.p("앞 ", h3.hypertext("여기")))
+
+
+def test_unmapped_characters_are_counted():
+    result = marlune.parse(h3.document(h3.p("a", h3.code(0x2FFF), h3.code(0x2FFE), "b")))
+    assert result.metadata["unmapped_characters"] == 2
+    assert marlune.parse(h3.document(h3.p("가"))).metadata["unmapped_characters"] == 0
+
+
 def test_password_protected_file_is_refused():
     with pytest.raises(RuntimeError, match="[Pp]assword"):
         marlune.convert(h3.document(h3.p("x"), password=True))

@@ -1,10 +1,11 @@
 // The extra information blocks after an HWP 3.0 body's paragraph list:
-// embedded pictures (and, read by later steps, hyperlinks and field names).
+// embedded pictures and the hypertexts' link targets.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct EmbeddedPicture {
 
 struct ExtraBlocks {
     std::vector<EmbeddedPicture> pictures;  // in stored order
+    std::vector<std::string> hyperlinks;    // targets, in the order of the hypertexts
+    std::uint32_t unmapped = 0;             // characters of targets with no Unicode
 };
 
 // The blocks from offset to the closing empty block or the body's end;

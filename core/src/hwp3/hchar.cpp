@@ -57,8 +57,8 @@ char32_t scalar_of(std::uint16_t code) noexcept {
         default: break;
     }
     if (code >= OWN_SYMBOL_FIRST && code <= OWN_SYMBOL_LAST) return OWN_SYMBOL_UNICODE + (code - OWN_SYMBOL_FIRST);
-    if (code >= SYMBOL_FIRST && code - SYMBOL_FIRST < SYMBOL_COUNT) return SYMBOLS[code - SYMBOL_FIRST];
-    if (code >= HANJA_FIRST && code - HANJA_FIRST < HANJA_COUNT) return HANJA[code - HANJA_FIRST];
+    if (code >= SYMBOL_FIRST && std::size_t{code} - SYMBOL_FIRST < SYMBOL_COUNT) return SYMBOLS[code - SYMBOL_FIRST];
+    if (code >= HANJA_FIRST && std::size_t{code} - HANJA_FIRST < HANJA_COUNT) return HANJA[code - HANJA_FIRST];
     return 0;
 }
 
@@ -108,6 +108,32 @@ bool append_hchar(std::string& out, std::uint16_t code) { return append_or_repla
 
 bool append_ks_pair(std::string& out, std::uint8_t lead, std::uint8_t trail) {
     return append_or_replace(out, ks_scalar(lead, trail));
+}
+
+std::string kchar_text(std::span<const std::uint8_t> bytes, std::uint32_t& unmapped) {
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size() && bytes[i] != 0; ++i) {
+        if (bytes[i] < 0x80) {
+            text.push_back(static_cast<char>(bytes[i]));
+            continue;
+        }
+        const std::uint8_t trail = i + 1 < bytes.size() ? bytes[i + 1] : 0;
+        if (!append_ks_pair(text, bytes[i], trail)) ++unmapped;
+        if (trail == 0) break;
+        ++i;
+    }
+    return text;
+}
+
+std::string hchar_text(std::span<const std::uint8_t> bytes, std::uint32_t& unmapped) {
+    std::string text;
+    for (std::size_t at = 0; at + 2 <= bytes.size(); at += 2) {
+        const auto code = static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+        if (code == 0) break;
+        if (code < 32) text.push_back(' ');
+        else if (!append_hchar(text, code)) ++unmapped;
+    }
+    return text;
 }
 
 }  // namespace marlune::hwp3

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace marlune::hwp3 {
@@ -16,6 +17,13 @@ bool append_hchar(std::string& out, std::uint16_t code);
 // Appends the character of a KS X 1001 pair of bytes (EUC-KR: lead and
 // trail from 0xA1); false when it has none (U+FFFD was appended instead).
 bool append_ks_pair(std::string& out, std::uint8_t lead, std::uint8_t trail);
+
+// A kchar string (ASCII and KS X 1001 pairs, as file names are stored) up
+// to its first NUL, characters with no Unicode counted in unmapped.
+std::string kchar_text(std::span<const std::uint8_t> bytes, std::uint32_t& unmapped);
+
+// An hchar string up to its first NUL, counted the same way.
+std::string hchar_text(std::span<const std::uint8_t> bytes, std::uint32_t& unmapped);
 
 // Appends the UTF-8 encoding of a scalar value.
 void append_scalar(std::string& out, char32_t c);

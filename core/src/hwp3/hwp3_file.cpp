@@ -39,14 +39,10 @@ constexpr std::size_t FONT_NAME_BYTES = 40;
 constexpr std::size_t STYLE_BYTES = 238;
 
 std::string summary_field(std::span<const std::uint8_t> summary, std::size_t field) {
-    std::string text;
-    ByteReader reader(summary.subspan(std::min(summary.size(), field * SUMMARY_FIELD_CHARS * 2)));
-    for (std::size_t i = 0; i < SUMMARY_FIELD_CHARS; ++i) {
-        const auto code = reader.u16();
-        if (!code || *code == 0) break;
-        if (*code < 32) text.push_back(' ');
-        else append_hchar(text, *code);
-    }
+    const std::size_t start = std::min(summary.size(), field * SUMMARY_FIELD_CHARS * 2);
+    std::uint32_t unmapped = 0;
+    const std::string text =
+        hchar_text(summary.subspan(start, std::min(summary.size() - start, SUMMARY_FIELD_CHARS * 2)), unmapped);
     const auto first = text.find_first_not_of(' ');
     if (first == std::string::npos) return {};
     return text.substr(first, text.find_last_not_of(' ') - first + 1);

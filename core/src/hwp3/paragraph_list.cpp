@@ -2,10 +2,10 @@
 // count is 0. A paragraph: its header (43 bytes, the last 31 a character
 // shape), its paragraph shape (187 bytes) unless it repeats the previous
 // one's, 14 bytes of line information per line, a character shape per
-// character when the header says so, then its characters. The character
-// count counts 16-bit units: a special character (code below 32) counts its
-// fixed part, and what it holds beyond (a table's cells, a note's
-// paragraphs) follows it uncounted.
+// counted character when the header says so, then its characters up to the
+// paragraph end (13). A special character (code below 32) is followed by
+// its fixed part, then by what it holds (a table's cells, a note's
+// paragraphs).
 #include "hwp3/paragraph_list.hpp"
 
 #include <algorithm>
@@ -76,6 +76,8 @@ constexpr std::size_t fixed_size(std::uint16_t code) noexcept {
 // A table's information after the identification: the box's kind and its
 // cell count, then one cell information per cell.
 constexpr std::size_t BOX_INFO_BYTES = 84;
+constexpr std::size_t BOX_OPTIONS_OFFSET = 14;
+constexpr std::uint16_t BOX_HYPERTEXT = 0x10;
 constexpr std::size_t BOX_KIND_OFFSET = 78;
 constexpr std::size_t BOX_CELLS_OFFSET = 80;
 constexpr std::size_t CELL_INFO_BYTES = 27;
@@ -106,25 +108,15 @@ bool has_content(const tree::Paragraph& paragraph) noexcept {
     });
 }
 
-// A file name stored as bytes: ASCII kept, anything else (KS X 1001 pairs)
-// through the character table, up to the first NUL.
-std::string stored_name(std::span<const std::uint8_t> bytes, std::uint32_t& unmapped) {
-    std::string name;
-    for (std::size_t i = 0; i < bytes.size() && bytes[i] != 0; ++i) {
-        if (bytes[i] < 0x80 || i + 1 >= bytes.size()) {
-            name.push_back(static_cast<char>(bytes[i] < 0x80 ? bytes[i] : '?'));
-            continue;
-        }
-        if (!append_ks_pair(name, bytes[i], bytes[i + 1])) ++unmapped;
-        ++i;
-    }
-    return name;
-}
-
 // The paragraph being read.
 class ParagraphBuilder {
 public:
     std::string& text() noexcept { return text_; }
+
+    void link(std::string text, std::string target) {
+        flush_text();
+        paragraph_.inlines.emplace_back(tree::Link{std::move(text), std::move(target)});
+    }
 
     void note(std::uint32_t index) {
         flush_text();
@@ -191,7 +183,7 @@ private:
         if (!skip(std::size_t{lines} * LINE_INFO_BYTES)) return false;
         if (char_shapes && !skip_char_shapes(units)) return false;
         ParagraphBuilder builder;
-        characters(units, builder, blocks, depth);
+        characters(builder, blocks, depth);
         builder.flush(blocks);
         return !broken_;
     }
@@ -205,40 +197,44 @@ private:
         return true;
     }
 
-    void characters(std::uint16_t units, ParagraphBuilder& builder, std::vector<tree::Block>& blocks,
-                    std::uint32_t depth) {
-        std::size_t read = 0;
-        while (read < units && !broken_) {
+    // The characters up to the paragraph end (13), which the format puts
+    // last in every paragraph: reading stops there whatever the count says.
+    void characters(ParagraphBuilder& builder, std::vector<tree::Block>& blocks, std::uint32_t depth) {
+        while (!broken_) {
             const auto code = reader_.u16();
             if (!code) {
                 fail();
                 return;
             }
+            if (*code == PARAGRAPH_END) return;
             if (*code >= 32) {
                 if (!append_hchar(builder.text(), *code)) ++unmapped_;
-                ++read;
             } else {
-                read += special(*code, builder, blocks, depth);
+                special(*code, builder, blocks, depth);
             }
         }
     }
 
-    // Reads the special character whose code was just read; returns the
-    // units it counts. Other codes than those named hold data whose length
-    // is the identification's value.
-    std::size_t special(std::uint16_t code, ParagraphBuilder& builder, std::vector<tree::Block>& blocks,
-                        std::uint32_t depth) {
-        if (code == PARAGRAPH_END) return 1;
+    // Reads the special character whose code was just read. Other codes
+    // than those named hold data whose length is the identification's value.
+    void special(std::uint16_t code, ParagraphBuilder& builder, std::vector<tree::Block>& blocks,
+                 std::uint32_t depth) {
         if (const std::size_t size = fixed_size(code)) {
             const auto rest = reader_.bytes(size - 2);
-            if (!rest) return fail();
+            if (!rest) {
+                fail();
+                return;
+            }
             fixed(code, *rest, builder);
-            return size / 2;
+            return;
         }
         const auto ident = reader_.bytes(IDENT_BYTES - 2);
-        if (!ident) return fail();
+        if (!ident) {
+            fail();
+            return;
+        }
         switch (code) {
-            case BOX: builder.flush(blocks); box(blocks, depth + 1); break;
+            case BOX: box(builder, blocks, depth + 1); break;
             case PICTURE: builder.flush(blocks); picture(blocks, depth + 1); break;
             case LINE: skip(BOX_INFO_BYTES); break;
             case HIDDEN_COMMENT:
@@ -251,7 +247,6 @@ private:
             case NOTE: note(builder, depth + 1); break;
             default: skip(read_u32_at(*ident, 0).value_or(0)); break;
         }
-        return IDENT_BYTES / 2;
     }
 
     // What a fixed-size special character shows in the text.
@@ -283,13 +278,14 @@ private:
         list(blocks, depth);
     }
 
-    void box(std::vector<tree::Block>& blocks, std::uint32_t depth) {
+    void box(ParagraphBuilder& builder, std::vector<tree::Block>& blocks, std::uint32_t depth) {
         const auto info = reader_.bytes(BOX_INFO_BYTES);
         if (!info) {
             fail();
             return;
         }
         const auto kind = static_cast<BoxKind>(read_u16_at(*info, BOX_KIND_OFFSET).value_or(0));
+        const bool hypertext = (read_u16_at(*info, BOX_OPTIONS_OFFSET).value_or(0) & BOX_HYPERTEXT) != 0;
         const std::size_t count = read_u16_at(*info, BOX_CELLS_OFFSET).value_or(0);
         if (count > reader_.remaining() / CELL_INFO_BYTES) {
             fail();
@@ -300,6 +296,12 @@ private:
         for (auto& content : contents) nested(content, depth);
         std::vector<tree::Block> caption;
         nested(caption, depth);
+        if (hypertext) {
+            // Its target is the next entry of the hyperlink block, in box order.
+            builder.link(caption_text(contents), hyperlink_placeholder(hyperlinks_++));
+            return;
+        }
+        builder.flush(blocks);
         switch (kind) {
             case BoxKind::Table: {
                 tree::Table table = grid_table(cell_infos, std::move(contents));
@@ -342,7 +344,7 @@ private:
         const std::size_t extra = read_u32_at(*info, 0).value_or(0);
         if (!skip(extra)) return;
         tree::Image image;
-        const std::string name = stored_name(info->subspan(PICTURE_NAME_OFFSET, PICTURE_NAME_BYTES), unmapped_);
+        const std::string name = kchar_text(info->subspan(PICTURE_NAME_OFFSET, PICTURE_NAME_BYTES), unmapped_);
         if ((*info)[PICTURE_KIND_OFFSET] == PICTURE_LINKED) image.linked_path = name;
         else image.name = name;
         std::vector<tree::Block> caption;
@@ -351,6 +353,7 @@ private:
         blocks.push_back(tree::Block{std::move(image)});
     }
 
+    // The text of the blocks' paragraphs, a space apart.
     static std::string caption_text(const std::vector<tree::Block>& blocks) {
         std::string text;
         for (const tree::Block& block : blocks) {
@@ -362,6 +365,17 @@ private:
                 if (!text.empty()) text.push_back(' ');
                 text += run->text;
             }
+        }
+        return text;
+    }
+
+    static std::string caption_text(const std::vector<std::vector<tree::Block>>& lists) {
+        std::string text;
+        for (const auto& list : lists) {
+            std::string part = caption_text(list);
+            if (part.empty()) continue;
+            if (!text.empty()) text.push_back(' ');
+            text += part;
         }
         return text;
     }
@@ -397,10 +411,13 @@ private:
     const ConvertOptions& options_;
     tree::Document& document_;
     std::uint32_t unmapped_ = 0;
+    std::uint32_t hyperlinks_ = 0;
     bool broken_ = false;
 };
 
 }  // namespace
+
+std::string hyperlink_placeholder(std::uint32_t index) { return std::string(1, '\0') + std::to_string(index); }
 
 WalkSummary walk_body(std::span<const std::uint8_t> body, std::size_t offset, const ConvertOptions& options,
                       tree::Document& document) {

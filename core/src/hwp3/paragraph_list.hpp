@@ -19,6 +19,10 @@ namespace marlune::hwp3 {
 // Lists nested deeper than this are passed over.
 inline constexpr std::uint32_t MAX_LIST_DEPTH = 24;
 
+// A hypertext's link target until the hyperlink block is read: a NUL, then
+// the hypertext's number in document order.
+std::string hyperlink_placeholder(std::uint32_t index);
+
 // What the walk saw besides the tree.
 struct WalkSummary {
     std::size_t end = 0;            // where the body's paragraph list ended
@@ -28,7 +32,8 @@ struct WalkSummary {
 
 // Reads the paragraph list that starts at offset into document.body (notes,
 // headers and footers into their own lists). A picture's Image::name holds
-// the name it is stored under in the extra blocks, for the caller to resolve.
+// the name it is stored under in the extra blocks, a hypertext's Link::target
+// a placeholder, for the caller to resolve.
 WalkSummary walk_body(std::span<const std::uint8_t> body, std::size_t offset, const ConvertOptions& options,
                       tree::Document& document);
 
