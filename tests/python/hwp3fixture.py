@@ -13,6 +13,7 @@ import struct
 import zlib
 
 SIGNATURE = b"HWP Document File V3.00 \x1a\x01\x02\x03\x04\x05"
+HEADER_BYTES = 30 + 128 + 1008  # signature, document information, summary
 CHAR_SHAPE = bytes(31)
 PARA_SHAPE = bytes(187)
 LINE_INFO = bytes(14)
@@ -117,13 +118,29 @@ def hidden_comment(*paragraphs: bytes) -> _Held:
     return _Held(_ident(15) + bytes(8) + paragraph_list(*paragraphs), 8)
 
 
-def picture(name: str, caption: list[bytes] | None = None, linked: bool = False, extra: bytes = b"") -> _Held:
+def picture(name: str, caption: list[bytes] | None = None, linked: bool = False, extra: bytes = b"",
+            kind: int | None = None) -> _Held:
+    """A picture: embedded (kind 2), linked (0) or drawing objects (3)."""
     info = bytearray(348)
     struct.pack_into("<I", info, 0, len(extra))
-    info[74] = 0 if linked else 2
+    info[74] = kind if kind is not None else 0 if linked else 2
     encoded = name.encode("euc_kr")
     info[83:83 + len(encoded)] = encoded
     return _Held(_ident(11) + bytes(info) + extra + paragraph_list(*(caption or [])), 8)
+
+
+def drawing(*objects: list[bytes] | None) -> _Held:
+    """Drawing objects, each a text box holding paragraphs, or a plain shape (None)."""
+    data = struct.pack("<I", 24) + bytes(24)
+    for paragraphs in objects:
+        header = bytearray(120)
+        struct.pack_into("<I", header, 84, 1 << 19 if paragraphs is not None else 0)
+        data += struct.pack("<I", len(header)) + bytes(header)
+        if paragraphs is not None:
+            body = paragraph_list(*paragraphs)
+            data += struct.pack("<II", 0, len(body)) + body
+        data += struct.pack("<II", 0, 0)
+    return picture("", extra=data, kind=3)
 
 
 def picture_block(name: str, data: bytes) -> bytes:

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import collections
 import random
+import zlib
 from pathlib import Path
 
 import pytest
@@ -104,6 +105,11 @@ def test_embedded_picture_named_as_an_item_with_its_bytes():
     assert [(i.name, i.media_type, i.data) for i in result.images] == [("BIN0001.gif", "image/gif", GIF)]
 
 
+def test_drawn_text_boxes_give_their_paragraphs():
+    md = convert(h3.p("앞"), h3.p(h3.drawing(None, [h3.p("그린 상자")], None, [h3.p("둘째 상자")])), h3.p("뒤"))
+    assert md.index("앞") < md.index("그린 상자") < md.index("둘째 상자") < md.index("뒤")
+
+
 def test_picture_without_stored_data_has_no_item():
     md = convert(h3.p(h3.picture("E$$00009.gif", caption=[h3.p("없는 그림")])))
     assert "E$$00009" not in md and "없는 그림" in md
@@ -195,3 +201,39 @@ def test_samples_hold_their_twins_text(name):
     expected = _non_space(theirs)
     assert sum((expected & _non_space(ours)).values()) >= 0.99 * sum(expected.values())
     assert ours.count("|---") + ours.count("<table") == theirs.count("|---") + theirs.count("<table")
+
+
+def _recompressed(data: bytes, mutate) -> bytes:
+    """The sample with its inflated body changed by mutate, compressed again."""
+    header = data[:h3.HEADER_BYTES]
+    inflater = zlib.decompressobj(-15)
+    body = bytearray(inflater.decompress(data[h3.HEADER_BYTES:]))
+    mutate(body)
+    packer = zlib.compressobj(6, zlib.DEFLATED, -15)
+    return header + packer.compress(bytes(body)) + packer.flush()
+
+
+@pytest.mark.skipif(not HWP3.is_dir(), reason="needs ../shared/hwp3")
+@pytest.mark.parametrize("name", ["sample5", "sample11"])
+def test_mutated_samples_give_an_error_or_less_output(name):
+    data = (HWP3 / f"hwp3-{name}.hwp").read_bytes()
+    rng = random.Random(name)
+
+    def flip(body: bytearray) -> None:
+        for _ in range(rng.randint(1, 16)):
+            body[rng.randrange(len(body))] = rng.randrange(256)
+
+    def oversize(body: bytearray) -> None:
+        at = rng.randrange(len(body) - 2)
+        body[at:at + 2] = b"\xff\xff"
+
+    mutants = [data[:rng.randrange(len(data))] for _ in range(6)]
+    mutants += [_recompressed(data, flip) for _ in range(12)]
+    mutants += [_recompressed(data, oversize) for _ in range(12)]
+    mutants += [_recompressed(data, lambda body: body.__delitem__(slice(rng.randrange(len(body)), None)))
+                for _ in range(4)]
+    for mutant in mutants:
+        try:
+            assert isinstance(marlune.parse(mutant).markdown, str)
+        except RuntimeError:
+            pass

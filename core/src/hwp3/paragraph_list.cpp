@@ -90,6 +90,15 @@ constexpr std::size_t PICTURE_KIND_OFFSET = 74;
 constexpr std::size_t PICTURE_NAME_OFFSET = 83;
 constexpr std::size_t PICTURE_NAME_BYTES = 256;
 constexpr std::uint8_t PICTURE_LINKED = 0;  // kind: a file outside the document
+constexpr std::uint8_t PICTURE_DRAWING = 3;  // kind: drawing objects, in the extra data
+
+// Drawing objects: a frame header (its length, then that many bytes), then
+// per object a common header (its length, then that many bytes, the basic
+// attributes' options at BASIC_OPTIONS_OFFSET), a text box's paragraph list
+// when the options say so (two lengths, the first part, the list), then two
+// parts of details, each a length and that many bytes.
+constexpr std::size_t DRAWING_OPTIONS_OFFSET = 84;  // in the common header, after its length
+constexpr std::uint32_t DRAWING_TEXT_BOX = 1U << 19;
 
 constexpr std::size_t HIDDEN_COMMENT_INFO_BYTES = 8;
 constexpr std::size_t HEADER_FOOTER_INFO_BYTES = 10;
@@ -341,8 +350,13 @@ private:
             fail();
             return;
         }
-        const std::size_t extra = read_u32_at(*info, 0).value_or(0);
-        if (!skip(extra)) return;
+        const std::size_t extra_length = read_u32_at(*info, 0).value_or(0);
+        const auto extra = reader_.bytes(extra_length);
+        if (!extra) {
+            fail();
+            return;
+        }
+        if ((*info)[PICTURE_KIND_OFFSET] == PICTURE_DRAWING) drawing(*extra, blocks, depth);
         tree::Image image;
         const std::string name = kchar_text(info->subspan(PICTURE_NAME_OFFSET, PICTURE_NAME_BYTES), unmapped_);
         if ((*info)[PICTURE_KIND_OFFSET] == PICTURE_LINKED) image.linked_path = name;
@@ -354,6 +368,42 @@ private:
     }
 
     // The text of the blocks' paragraphs, a space apart.
+    // The text boxes among drawing objects give their paragraph lists.
+    void drawing(std::span<const std::uint8_t> data, std::vector<tree::Block>& blocks, std::uint32_t depth) {
+        ByteReader objects(data);
+        const auto frame = objects.u32();
+        if (!frame || !objects.skip(*frame)) return;
+        while (objects.remaining() >= 8) {
+            const auto header_length = objects.u32();
+            const auto header = header_length ? objects.bytes(*header_length) : std::nullopt;
+            if (!header) return;
+            const std::uint32_t options = read_u32_at(*header, DRAWING_OPTIONS_OFFSET).value_or(0);
+            if ((options & DRAWING_TEXT_BOX) != 0) {
+                const auto first = objects.u32();
+                if (!first || !objects.skip(*first)) return;
+                const auto list_length = objects.u32();
+                const auto list = list_length ? objects.bytes(*list_length) : std::nullopt;
+                if (!list) return;
+                list_in(*list, blocks, depth);
+            }
+            for (int part = 0; part < 2; ++part) {
+                const auto length = objects.u32();
+                if (!length || !objects.skip(*length)) return;
+            }
+        }
+    }
+
+    // A paragraph list stored apart from the body (a drawn text box's), read
+    // with the same walk; a break inside it stays inside it.
+    void list_in(std::span<const std::uint8_t> data, std::vector<tree::Block>& blocks, std::uint32_t depth) {
+        if (depth > MAX_LIST_DEPTH) return;
+        const ByteReader outer = reader_;
+        reader_ = ByteReader(data);
+        list(blocks, depth);
+        reader_ = outer;
+        broken_ = false;
+    }
+
     static std::string caption_text(const std::vector<tree::Block>& blocks) {
         std::string text;
         for (const tree::Block& block : blocks) {
@@ -417,7 +467,11 @@ private:
 
 }  // namespace
 
-std::string hyperlink_placeholder(std::uint32_t index) { return std::string(1, '\0') + std::to_string(index); }
+std::string hyperlink_placeholder(std::uint32_t index) {
+    std::string placeholder(1, '\0');
+    placeholder += std::to_string(index);
+    return placeholder;
+}
 
 WalkSummary walk_body(std::span<const std::uint8_t> body, std::size_t offset, const ConvertOptions& options,
                       tree::Document& document) {
