@@ -48,6 +48,13 @@ def _ident(code_value: int, value: int = 0) -> bytes:
 TAB = struct.pack("<H", 9) + bytes(6)
 TIED_SPACE = struct.pack("<HH", 30, 0)
 PARAGRAPH_END = struct.pack("<H", 13)
+
+
+def outline(level: int, number: bool = True) -> bytes:
+    """An outline shape or number mark (64 bytes); level counts from 0."""
+    data = bytearray(64)
+    struct.pack_into("<HHBB", data, 0, 28, 1 if number else 0, 1, level)
+    return bytes(data)
 END_OF_LIST = bytes(1) + struct.pack("<HH", 0, 0) + bytes(7) + CHAR_SHAPE
 
 

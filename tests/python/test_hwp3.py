@@ -6,6 +6,8 @@ from __future__ import annotations
 
 import collections
 import random
+import subprocess
+import sys
 import zlib
 from pathlib import Path
 
@@ -49,6 +51,11 @@ def test_summary_gives_metadata_and_format():
     assert result.metadata["format"] == "hwp3"
     assert (result.metadata["title"], result.metadata["subject"]) == ("제목", "주제")
     assert (result.metadata["author"], result.metadata["keywords"]) == ("홍길동", "열쇠")
+
+
+@pytest.mark.parametrize("level, expected", [(0, "# 개요"), (2, "### 개요"), (9, "###### 개요")])
+def test_outline_paragraphs_are_headings(level, expected):
+    assert convert(h3.p("본문"), h3.p(h3.outline(level), "개요")) == "본문\n\n" + expected
 
 
 def test_table_with_merged_cell():
@@ -237,3 +244,10 @@ def test_mutated_samples_give_an_error_or_less_output(name):
             assert isinstance(marlune.parse(mutant).markdown, str)
         except RuntimeError:
             pass
+
+
+def test_command_line_reads_hwp3_by_signature(tmp_path):
+    path = tmp_path / "old.hwp"
+    path.write_bytes(h3.document(h3.p("명령줄에서")))
+    done = subprocess.run([sys.executable, "-m", "marlune", str(path)], capture_output=True, timeout=120)
+    assert done.returncode == 0 and "명령줄에서" in done.stdout.decode()

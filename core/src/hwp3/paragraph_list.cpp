@@ -46,6 +46,11 @@ constexpr std::uint16_t OUTLINE = 28;
 constexpr std::uint16_t TIED_SPACE = 30;
 constexpr std::uint16_t FIXED_SPACE = 31;
 
+// Outline shape or number: after the code, its kind (16 bits), form and
+// level (bytes).
+constexpr std::size_t OUTLINE_LEVEL_OFFSET = 3;
+constexpr int MAX_HEADING = 6;
+
 // A special character that holds more than its fixed part starts with an
 // 8-byte identification: code, a 32-bit value, the code again.
 constexpr std::size_t IDENT_BYTES = 8;
@@ -121,6 +126,8 @@ bool has_content(const tree::Paragraph& paragraph) noexcept {
 class ParagraphBuilder {
 public:
     std::string& text() noexcept { return text_; }
+
+    void heading(std::uint8_t level) noexcept { paragraph_.heading = level; }
 
     void link(std::string text, std::string target) {
         flush_text();
@@ -265,6 +272,12 @@ private:
             case TIED_SPACE:
             case FIXED_SPACE: builder.text().push_back(' '); break;
             case HYPHEN: builder.text().push_back('-'); break;
+            case OUTLINE: {
+                // An outline paragraph: its level counts from 0.
+                const std::uint8_t level = rest.size() > OUTLINE_LEVEL_OFFSET ? rest[OUTLINE_LEVEL_OFFSET] : 0;
+                builder.heading(static_cast<std::uint8_t>(std::min(level + 1, MAX_HEADING)));
+                break;
+            }
             case OVERLAP: {
                 // The overlapped characters, up to three.
                 for (std::size_t at = 0; at + 2 <= 6 && at + 2 <= rest.size(); at += 2) {
