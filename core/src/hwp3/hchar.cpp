@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 
+#include "container/utf8.hpp"
 #include "hwp3/hchar_tables.hpp"
 
 namespace marlune::hwp3 {
@@ -80,29 +81,11 @@ char32_t ks_scalar(std::uint8_t lead, std::uint8_t trail) noexcept {
 }
 
 bool append_or_replace(std::string& out, char32_t c) {
-    append_scalar(out, c == 0 ? REPLACEMENT : c);
+    append_utf8(out, c == 0 ? REPLACEMENT : c);
     return c != 0;
 }
 
 }  // namespace
-
-void append_scalar(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 
 bool append_hchar(std::string& out, std::uint16_t code) { return append_or_replace(out, scalar_of(code)); }
 

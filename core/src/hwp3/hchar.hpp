@@ -25,7 +25,4 @@ std::string kchar_text(std::span<const std::uint8_t> bytes, std::uint32_t& unmap
 // An hchar string up to its first NUL, counted the same way.
 std::string hchar_text(std::span<const std::uint8_t> bytes, std::uint32_t& unmapped);
 
-// Appends the UTF-8 encoding of a scalar value.
-void append_scalar(std::string& out, char32_t c);
-
 }  // namespace marlune::hwp3

@@ -11,6 +11,8 @@
 #include <string_view>
 
 #include "container/byte_reader.hpp"
+#include "container/inflate.hpp"
+#include "hwp/document.hpp"
 #include "hwp3/hchar.hpp"
 
 namespace marlune::hwp3 {

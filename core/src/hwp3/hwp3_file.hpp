@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
-#include "marlune/document.hpp"
+#include "container/byte_buffer.hpp"
 #include "marlune/error.hpp"
 #include "marlune/tree.hpp"
 

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "hwp/bin_data.hpp"
+#include "container/media_type.hpp"
 #include "hwp3/extra_blocks.hpp"
 #include "hwp3/hwp3_file.hpp"
 #include "hwp3/paragraph_list.hpp"

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "container/byte_reader.hpp"
+#include "container/utf8.hpp"
 #include "hwp3/hchar.hpp"
 #include "hwp3/table_grid.hpp"
 
@@ -111,14 +112,10 @@ constexpr std::size_t HEADER_FOOTER_KIND_OFFSET = 8;  // 0 header, 1 footer
 constexpr std::size_t NOTE_INFO_BYTES = 14;
 constexpr std::size_t NOTE_KIND_OFFSET = 10;  // 0 footnote, else endnote
 
-bool blank(std::string_view text) noexcept {
-    return std::ranges::all_of(text, [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
-}
-
 bool has_content(const tree::Paragraph& paragraph) noexcept {
     return std::ranges::any_of(paragraph.inlines, [](const tree::Inline& item) {
         const auto* text = std::get_if<tree::Text>(&item);
-        return text == nullptr || !blank(text->text);
+        return text == nullptr || !is_blank(text->text);
     });
 }
 
@@ -354,7 +351,7 @@ private:
                 }
             }
         }
-        if (!blank(script)) blocks.push_back(tree::Block{tree::Equation{std::move(script)}});
+        if (!is_blank(script)) blocks.push_back(tree::Block{tree::Equation{std::move(script)}});
     }
 
     void picture(std::vector<tree::Block>& blocks, std::uint32_t depth) {
@@ -424,7 +421,7 @@ private:
             if (paragraph == nullptr) continue;
             for (const tree::Inline& item : paragraph->inlines) {
                 const auto* run = std::get_if<tree::Text>(&item);
-                if (run == nullptr || blank(run->text)) continue;
+                if (run == nullptr || is_blank(run->text)) continue;
                 if (!text.empty()) text.push_back(' ');
                 text += run->text;
             }
