@@ -2,6 +2,7 @@
 // shared samples seed this form); any other input is an uncompressed body
 // behind a valid header, so mutations reach the paragraph lists instead of
 // the signature and the inflater.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>

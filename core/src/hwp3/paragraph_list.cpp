@@ -100,7 +100,7 @@ constexpr std::uint8_t PICTURE_DRAWING = 3;  // kind: drawing objects, in the ex
 
 // Drawing objects: a frame header (its length, then that many bytes), then
 // per object a common header (its length, then that many bytes, the basic
-// attributes' options at BASIC_OPTIONS_OFFSET), a text box's paragraph list
+// attributes' options at DRAWING_OPTIONS_OFFSET), a text box's paragraph list
 // when the options say so (two lengths, the first part, the list), then two
 // parts of details, each a length and that many bytes.
 constexpr std::size_t DRAWING_OPTIONS_OFFSET = 84;  // in the common header, after its length
