@@ -154,7 +154,7 @@ def missing_extra(module: str, framework: str, extra: str) -> ImportError:
 
 def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, headers: bool = False,
             images: ImageFolder = None, equations: EquationMode = "latex", emphasis: bool = True) -> str:
-    """Converts an HWP 5.0 or HWPX document to Markdown with its table
+    """Converts an HWP 5.0, HWPX or HWP 3.0 document to Markdown with its table
     structure, notes, links and pictures kept.
 
     ``source`` is a path (``str`` or ``os.PathLike``) or the document's bytes

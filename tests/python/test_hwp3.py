@@ -81,9 +81,20 @@ def test_text_box_gives_its_paragraphs():
     assert md.index("앞") < md.index("상자 안") < md.index("뒤")
 
 
-def test_equation_script():
-    md = convert(h3.p(h3.box([h3.cell(0, 0, 0, 0, 100, 100, h3.p("x over y"))], kind=2)))
-    assert "x over y" in md
+def _equation(script: str, caption: list[bytes] | None = None) -> bytes:
+    return h3.box([h3.cell(0, 0, 0, 0, 100, 100, h3.p(script))], kind=2, caption=caption)
+
+
+def test_equation_stands_in_the_text_as_its_script_or_latex():
+    paragraph = h3.p("식 ", _equation("x over y"), " 끝")
+    assert "식 " in convert(paragraph, equations="script") and "x over y" in convert(paragraph, equations="script")
+    latex = convert(paragraph)
+    assert "\\frac{x}{y}" in latex and latex.index("식") < latex.index("frac") < latex.index("끝")
+
+
+def test_equation_with_caption_is_a_block_beside_it():
+    md = convert(h3.p("앞", _equation("a over b", caption=[h3.p("식 설명")])), equations="script")
+    assert md.index("앞") < md.index("a over b") < md.index("식 설명")
 
 
 @pytest.mark.parametrize("endnote", [False, True])

@@ -126,6 +126,11 @@ public:
 
     void heading(std::uint8_t level) noexcept { paragraph_.heading = level; }
 
+    void equation(std::string script) {
+        flush_text();
+        paragraph_.inlines.emplace_back(tree::Equation{std::move(script)});
+    }
+
     void link(std::string text, std::string target) {
         flush_text();
         paragraph_.inlines.emplace_back(tree::Link{std::move(text), std::move(target)});
@@ -320,6 +325,13 @@ private:
             builder.link(caption_text(contents), hyperlink_placeholder(hyperlinks_++));
             return;
         }
+        if (kind == BoxKind::Equation && caption.empty()) {
+            // An equation stands in the text where it is; one with a caption
+            // is a block beside its caption.
+            std::string script = equation_script(contents);
+            if (!is_blank(script)) builder.equation(std::move(script));
+            return;
+        }
         builder.flush(blocks);
         switch (kind) {
             case BoxKind::Table: {
@@ -328,7 +340,11 @@ private:
                 blocks.push_back(tree::Block{std::move(table)});
                 return;
             }
-            case BoxKind::Equation: equation(contents, blocks); break;
+            case BoxKind::Equation: {
+                std::string script = equation_script(contents);
+                if (!is_blank(script)) blocks.push_back(tree::Block{tree::Equation{std::move(script)}});
+                break;
+            }
             default:
                 for (auto& content : contents) std::ranges::move(content, std::back_inserter(blocks));
                 break;
@@ -337,7 +353,7 @@ private:
     }
 
     // An equation box holds its script as the text of its one list.
-    static void equation(std::vector<std::vector<tree::Block>>& contents, std::vector<tree::Block>& blocks) {
+    static std::string equation_script(const std::vector<std::vector<tree::Block>>& contents) {
         std::string script;
         for (const auto& content : contents) {
             for (const tree::Block& block : content) {
@@ -351,7 +367,7 @@ private:
                 }
             }
         }
-        if (!is_blank(script)) blocks.push_back(tree::Block{tree::Equation{std::move(script)}});
+        return script;
     }
 
     void picture(std::vector<tree::Block>& blocks, std::uint32_t depth) {
