@@ -7,7 +7,10 @@ Source of the data: the KS X 1001 mappings in CPython's own codec tables
 the lone jamo of the combined code). Nothing here is typed by hand.
 
 - Symbols: hchar 0x3400 + (row - 1) * 96 + (cell - 0xA0) for KS X 1001 rows
-  1..15, cells 0xA1..0xFE (the EUC-KR bytes row + 0xA0, cell).
+  1..9, cells 0xA1..0xFE (the EUC-KR bytes row + 0xA0, cell). Rows 10 on are
+  left out: there the word processor's own code departs from KS X 1001
+  (0x37ED, row 11 cell 0xCD, is its double horizontal line, not a katakana),
+  so its characters there stay unmapped rather than wrong.
 - Hanja: hchar 0x4000 + n, n counting the 4888 KS X 1001 Hanja in code order
   (rows 0xCA..0xFD, 94 a row). Compatibility ideographs the codec gives for
   repeated readings are folded to their unified ideograph (NFC), as the word
@@ -21,7 +24,7 @@ Run: python3 scripts/gen_hwp3_tables.py > core/src/hwp3/hchar_tables.cpp
 """
 import unicodedata
 
-SYMBOL_ROWS = 15
+SYMBOL_ROWS = 9
 HANJA_FIRST_LEAD = 0xCA
 HANJA_ROWS = 0xFD - 0xCA + 1
 
@@ -99,7 +102,7 @@ const std::array<JamoCode, JAMO_COUNT> JAMO = {{{{
 }}}};
 
 }}  // namespace marlune::hwp3""")
-    assert len(sym) == 15 * 96 and len(han) == 4888 and len(hg) == 2350 and all(hg), (len(sym), len(han))
+    assert len(sym) == SYMBOL_ROWS * 96 and len(han) == 4888 and len(hg) == 2350 and all(hg), (len(sym), len(han))
     import sys
     print(f"// symbols {len(sym)}, hanja {len(han)}, jamo {len(jam)}", file=sys.stderr)
 

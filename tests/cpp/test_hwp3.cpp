@@ -34,6 +34,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, HcharTest, ::testing::Values(
     CharCase{0xD461, "\uFFFD", false},    // initial code 21: none
     CharCase{0x3438, "※", true},          // KS X 1001 row 2
     CharCase{0x36E7, "①", true},          // row 8
+    CharCase{0x37ED, "\uFFFD", false},    // row 11: the word processor's own, not KS X 1001
     CharCase{0x4000, "伽", true},         // first Hanja
     CharCase{0x4D91, "戰", true},
     CharCase{0x5317, "詰", true},         // last Hanja

@@ -1,7 +1,7 @@
 // HWP 3.0 character codes by range: below 0x80 ASCII; 0x81..0x84 curly
 // quotes; 0x3013..0x301D the word processor's own symbols (the private-use
 // characters its later versions write for them); 0x3400.. KS X 1001 symbol
-// rows; 0x4000.. KS X 1001 Hanja; from 0x8000 the combined code, a syllable's
+// rows 1..9; 0x4000.. KS X 1001 Hanja; from 0x8000 the combined code, a syllable's
 // initial, medial and final as three 5-bit parts, composed algorithmically.
 #include "hwp3/hchar.hpp"
 
@@ -66,7 +66,8 @@ char32_t scalar_of(std::uint16_t code) noexcept {
 constexpr std::uint8_t KS_FIRST = 0xA1;
 constexpr std::uint8_t KS_LAST = 0xFE;
 constexpr std::size_t KS_ROW = 94;
-constexpr std::uint8_t SYMBOL_LAST_LEAD = 0xAF;
+constexpr std::uint8_t SYMBOL_LAST_LEAD = 0xA9;  // rows past the table have no character
+constexpr std::uint8_t ROWS_WITHOUT_TABLE_LAST = 0xAF;
 constexpr std::uint8_t HANGUL_FIRST_LEAD = 0xB0;
 constexpr std::uint8_t HANJA_FIRST_LEAD = 0xCA;
 
@@ -74,6 +75,7 @@ char32_t ks_scalar(std::uint8_t lead, std::uint8_t trail) noexcept {
     if (lead < KS_FIRST || lead > KS_LAST || trail < KS_FIRST || trail > KS_LAST) return 0;
     const std::size_t cell = trail - KS_FIRST;
     if (lead <= SYMBOL_LAST_LEAD) return SYMBOLS[(lead - KS_FIRST) * 96 + cell + 1];
+    if (lead <= ROWS_WITHOUT_TABLE_LAST) return 0;
     const std::size_t hangul = (lead - HANGUL_FIRST_LEAD) * KS_ROW + cell;
     if (lead < HANJA_FIRST_LEAD) return hangul < HANGUL_COUNT ? HANGUL[hangul] : 0;
     const std::size_t hanja = (lead - HANJA_FIRST_LEAD) * KS_ROW + cell;

@@ -9,9 +9,9 @@
 
 namespace marlune::hwp3 {
 
-// KS X 1001 symbol rows 1..15, 96 codes a row from hchar SYMBOL_FIRST.
+// KS X 1001 symbol rows 1..9, 96 codes a row from hchar SYMBOL_FIRST.
 inline constexpr std::uint16_t SYMBOL_FIRST = 0x3400;
-inline constexpr std::size_t SYMBOL_COUNT = 15 * 96;
+inline constexpr std::size_t SYMBOL_COUNT = 9 * 96;
 // The KS X 1001 Hanja in code order from hchar HANJA_FIRST.
 inline constexpr std::uint16_t HANJA_FIRST = 0x4000;
 inline constexpr std::size_t HANJA_COUNT = 4888;

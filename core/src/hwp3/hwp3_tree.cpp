@@ -2,7 +2,7 @@
 // summary read as metadata, the body's paragraph list walked into the tree,
 // then the extra blocks after it read for the pictures the tree refers to.
 // Pictures are named as the HWP 5.0 reader names binary items ("BIN0001.gif",
-// numbered in stored order), never by the name the file gives.
+// numbered in hexadecimal in stored order), never by the name the file gives.
 #include "hwp3/hwp3_tree.hpp"
 
 #include <algorithm>
@@ -37,7 +37,7 @@ std::string extension_of(std::string_view name) {
 
 std::string item_name(std::size_t index, std::string_view stored) {
     char number[16];
-    std::snprintf(number, sizeof number, "BIN%04zu", index + 1);
+    std::snprintf(number, sizeof number, "BIN%04zX", index + 1);
     std::string name = number;
     const std::string extension = extension_of(stored);
     if (!extension.empty()) {
