@@ -298,6 +298,29 @@ def run_record_heavy(repeats: int) -> None:
               f"{seconds * 1e3:.0f} ms, peak RSS {peak / 2**20:.0f} MiB")
 
 
+def run_hwp3_twins(folder: Path, repeats: int) -> None:
+    """HWP 3.0 files against their HWP 5.0 twins (the same documents saved
+    again): the faithful conversion's time per MiB of input file for each."""
+    from marlune import convert
+
+    print()
+    print("HWP 3.0 against HWP 5.0 twins (faithful conversion, ms per MiB of file)")
+    totals = [0.0, 0.0, 0, 0]
+    for old in sorted(folder.glob("hwp3-sample*.hwp")):
+        twins = sorted(folder.glob(old.stem + "-hwp5*.hwp"))
+        if "-hwp5" in old.stem or not twins:
+            continue
+        old_s, _ = best_time(convert, str(old), repeats)
+        new_s, _ = best_time(convert, str(twins[0]), repeats)
+        old_mib, new_mib = old.stat().st_size / 2**20, twins[0].stat().st_size / 2**20
+        totals = [totals[0] + old_s, totals[1] + new_s, totals[2] + old.stat().st_size,
+                  totals[3] + twins[0].stat().st_size]
+        print(f"  {old.name:28} 3.0 {old_s * 1e3 / old_mib:7.1f}   5.0 {new_s * 1e3 / new_mib:7.1f}")
+    if totals[2]:
+        print(f"  all: 3.0 {totals[0] * 1e3 / (totals[2] / 2**20):.1f} ms/MiB, "
+              f"5.0 {totals[1] * 1e3 / (totals[3] / 2**20):.1f} ms/MiB")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--floor", help="the marlune_floor helper")
@@ -318,6 +341,9 @@ def main() -> None:
     run_scaling(args.floor, args.repeats)
     if args.hwpx_floor and Path(args.hwpx_dir).is_dir():
         run_hwpx_corpus(args.hwpx_floor, Path(args.hwpx_dir), args.repeats)
+    hwp3 = ROOT.parent / "shared" / "hwp3"
+    if hwp3.is_dir():
+        run_hwp3_twins(hwp3, args.repeats)
     run_record_heavy(1)
 
 

@@ -5,8 +5,9 @@
 OUTDIR/<target>/ receives one file per seed: record streams for the record
 and section targets, PARA_TEXT payloads for the paragraph-text target,
 deflated sections (with and without their trailer) for the inflate target,
-whole documents for the document and compound_file targets, and ViewText
-streams (and plain bodies to be encrypted) for the distribution target.
+whole documents for the document and compound_file targets, ViewText
+streams (and plain bodies to be encrypted) for the distribution target,
+HWP 3.0 bodies (behind the header the hwp3 target writes) and whole files for hwp3.
 """
 
 import sys
@@ -16,6 +17,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "pytho
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "examples"))
 
 import hwpfixture as hf  # noqa: E402
+import hwp3fixture as h3  # noqa: E402
 import hwpxfixture as xf  # noqa: E402
 import make_sample  # noqa: E402
 
@@ -65,9 +67,23 @@ def hwpx_packages() -> dict[str, bytes]:
     }
 
 
+def hwp3_seeds() -> dict[str, bytes]:
+    cells = [h3.cell(0, 0, 0, 0, 2000, 1000, h3.p("합친 칸")), h3.cell(0, 1, 0, 1000, 1000, 1000, h3.p("a")),
+             h3.cell(1, 1, 1000, 1000, 1000, 1000, h3.p("b"))]
+    paragraphs = [
+        h3.p("한글 ASCII ※ 漢字", h3.TAB, h3.TIED_SPACE, h3.code(0x2FFF)),
+        h3.p("표", h3.box(cells, caption=[h3.p("설명")]), h3.note(h3.p("각주"))),
+        h3.p(h3.picture("E$$00000.gif", caption=[h3.p("그림")]), h3.hypertext("링크"),
+             h3.header_footer(h3.p("머리말")), h3.hidden_comment(h3.p("숨은"))),
+    ]
+    blocks = [h3.picture_block("E$$00000.gif", b"GIF89a" + bytes(10)), h3.hyperlink_block(("http://a.kr", ""))]
+    body = h3.document(*paragraphs, compressed=False, blocks=blocks)[h3.HEADER_BYTES:]
+    return {"body": body, "file": h3.document(*paragraphs, blocks=blocks)}
+
+
 def main() -> None:
     out = Path(sys.argv[1])
-    for target in ("records", "section", "para_text", "document", "compound_file", "hwpx", "inflate", "distribution"):
+    for target in ("records", "section", "para_text", "document", "compound_file", "hwpx", "inflate", "distribution", "hwp3"):
         (out / target).mkdir(parents=True, exist_ok=True)
     for n, section in enumerate(SECTIONS):
         (out / "records" / f"section{n}").write_bytes(section)
@@ -94,6 +110,8 @@ def main() -> None:
         stream = hf.view_text_stream(section, seed=0x4D3D1806 + n)
         (out / "distribution" / f"stream{n}").write_bytes(b"\x01" + stream)
         (out / "distribution" / f"plain{n}").write_bytes(b"\x02" + stream[4:260] + section)
+    for name, data in hwp3_seeds().items():
+        (out / "hwp3" / name).write_bytes(data)
 
 
 if __name__ == "__main__":

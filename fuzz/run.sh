@@ -7,7 +7,7 @@
 set -euo pipefail
 build=$1; shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(records para_text section document compound_file hwpx inflate distribution)
+[ ${#targets[@]} -gt 0 ] || targets=(records para_text section document compound_file hwpx inflate distribution hwp3)
 seconds=${FUZZ_SECONDS:-120}
 root=$(cd "$(dirname "$0")/.." && pwd)
 python=${PYTHON_FOR_SEEDS:-$root/.venv/bin/python}
@@ -22,6 +22,7 @@ for target in "${targets[@]}"; do
     extra+=("$root/../shared/corpus")
   fi
   if [ "$target" = hwpx ] && [ -d "$root/../shared/corpus-hwpx" ]; then extra+=("$root/../shared/corpus-hwpx"); fi
+  if [ "$target" = hwp3 ] && [ -d "$root/../shared/hwp3" ]; then extra+=("$root/../shared/hwp3"); fi
   echo "== fuzz_$target for ${seconds}s"
   log="$build/fuzz-$target.log"
   if ! "$build/fuzz_$target" "$corpus" "$build/seeds/$target" "${extra[@]}" \

@@ -41,12 +41,13 @@ struct ModuleState {
     PyObject* version;
     PyObject* format;
     PyObject* distribution;
+    PyObject* unmapped_characters;
 };
 
 constexpr std::size_t state_key_count = sizeof(ModuleState) / sizeof(PyObject*);
 constexpr const char* state_key_names[state_key_count] = {
     "title", "subject", "author", "keywords", "comments", "last_saved_by",
-    "created", "modified", "sections", "version", "format", "distribution",
+    "created", "modified", "sections", "version", "format", "distribution", "unmapped_characters",
 };
 
 // The state's keys as one span; empty before the state exists.
@@ -308,6 +309,10 @@ bool set_time(PyObject* dict, PyObject* key, const std::optional<std::int64_t>& 
     return !microseconds || set_item(dict, key, PyLong_FromLongLong(*microseconds));
 }
 
+bool set_count(PyObject* dict, PyObject* key, const std::optional<std::uint32_t>& count) {
+    return !count || set_item(dict, key, PyLong_FromUnsignedLong(*count));
+}
+
 PyObject* metadata_dict(PyObject* module, const marlune::tree::Metadata& metadata) {
     const auto* keys = static_cast<ModuleState*>(PyModule_GetState(module));
     PyRef dict(PyDict_New());
@@ -323,7 +328,9 @@ PyObject* metadata_dict(PyObject* module, const marlune::tree::Metadata& metadat
                        set_item(d, keys->sections, PyLong_FromUnsignedLong(metadata.sections)) &&
                        set_item(d, keys->version, document_text(metadata.version)) &&
                        set_item(d, keys->format, document_text(metadata.format)) &&
-                       (!metadata.distribution || set_item(d, keys->distribution, Py_NewRef(Py_True)));
+                       (!metadata.distribution || set_item(d, keys->distribution, Py_NewRef(Py_True))) &&
+
+                       set_count(d, keys->unmapped_characters, metadata.unmapped_characters);
     return built ? dict.release() : nullptr;
 }
 

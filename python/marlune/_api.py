@@ -45,8 +45,10 @@ class Document:
     ``subject``, ``author``, ``keywords``, ``comments``, ``last_saved_by``
     (str), ``created`` and ``modified`` (``datetime`` in UTC), each only when
     present, and always ``sections`` (int), ``version`` and ``format``
-    (``"hwp"`` or ``"hwpx"``); ``distribution`` (``True``) for an HWP 5.0
-    distribution document, read from its encrypted body."""
+    (``"hwp"``, ``"hwpx"`` or ``"hwp3"``); ``distribution`` (``True``) for an
+    HWP 5.0 distribution document, read from its encrypted body; for HWP 3.0
+    also ``unmapped_characters`` (int), the characters with no Unicode
+    character, written as U+FFFD."""
 
     markdown: str
     metadata: dict[str, Any]
@@ -154,7 +156,7 @@ def missing_extra(module: str, framework: str, extra: str) -> ImportError:
 def convert(source: Source, *, tables: TableMode = "auto", notes: bool = True, headers: bool = False,
             images: ImageFolder = None, equations: EquationMode = "latex", emphasis: bool = True,
             placeholders: bool = True) -> str:
-    """Converts an HWP 5.0 or HWPX document to Markdown with its table
+    """Converts an HWP 5.0, HWPX or HWP 3.0 document to Markdown with its table
     structure, notes, links and pictures kept.
 
     ``source`` is a path (``str`` or ``os.PathLike``) or the document's bytes

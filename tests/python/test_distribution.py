@@ -62,21 +62,14 @@ def test_a_damaged_body_gives_the_clear_error(case: str) -> None:
 HWP3 = b"HWP Document File V3.00 \x1a\x01\x02\x03\x04\x05" + bytes(100)
 
 
-@pytest.mark.parametrize("as_bytes", [False, True], ids=["path", "bytes"])
-def test_hwp3_files_are_named(write_file, as_bytes: bool) -> None:
-    with pytest.raises(RuntimeError, match=r"^HWP 3\.0 documents are not supported$"):
-        marlune.convert(HWP3 if as_bytes else write_file(HWP3))
-
-
 def test_hwp_to_markdown_keeps_its_error_for_hwp3(write_file) -> None:
     with pytest.raises(RuntimeError, match="^Compound file error: "):
         _marlune.hwp_to_markdown(write_file(HWP3))
 
 
-@pytest.mark.parametrize("exact", [[], ["--exact"]], ids=["faithful", "exact"])
-def test_the_command_line_names_hwp3_files(write_file, capsys, exact: list[str]) -> None:
+def test_the_exact_command_line_names_hwp3_files(write_file, capsys) -> None:
     path = write_file(HWP3, "old.hwp")
-    assert cli.main(["-q", "-j", "1", *exact, path]) != 0
+    assert cli.main(["-q", "-j", "1", "--exact", path]) != 0
     assert f"{path}: HWP 3.0 documents are not supported" in capsys.readouterr().err
 
 
@@ -111,14 +104,3 @@ def test_real_distribution_documents_give_their_text(name: str) -> None:
     assert DISTRIBUTION_NOTICE not in document.markdown
     assert DISTRIBUTED[name] in document.markdown
     assert DISTRIBUTION_NOTICE in _marlune.hwp_to_markdown(str(path))
-
-
-def test_real_hwp3_files_are_named() -> None:
-    files = sorted((SHARED / "hwp3").glob("**/*.hwp"))[:5] if (SHARED / "hwp3").is_dir() else []
-    if not files:
-        pytest.skip("no HWP 3.0 files present")
-    for path in files:
-        if path.read_bytes()[:23] != b"HWP Document File V3.00":
-            continue
-        with pytest.raises(RuntimeError, match="^HWP 3.0 documents are not supported$"):
-            marlune.convert(path)

@@ -162,7 +162,9 @@ struct Metadata {
     std::optional<std::int64_t> modified;
     std::uint32_t sections = 0;
     std::string version;  // "5.0.3.4" for HWP 5.0; the package's version for HWPX
-    std::string format;   // "hwp" or "hwpx"
+    std::string format;   // "hwp", "hwpx" or "hwp3"
+    // HWP 3.0: characters with no Unicode character, written as U+FFFD.
+    std::optional<std::uint32_t> unmapped_characters;
     bool distribution = false;  // an HWP 5.0 distribution document, read from its encrypted body
 };
 

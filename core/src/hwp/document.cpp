@@ -161,8 +161,8 @@ namespace {
 // Smaller files, other kinds of file and files that cannot be mapped are
 // read whole. A file that another process cuts short while it is mapped
 // faults on the pages past its new end.
-// With accept_package, a zip package's bytes come back instead of the
-// compound file's error.
+// With accept_package, a zip package's or an HWP 3.x file's bytes come back
+// instead of the compound file's error.
 Result<std::variant<Document, PackageBytes>> open_any(std::string_view path, bool accept_package) {
     auto file = open_file(path);
     if (!file) return std::unexpected(std::move(file.error()));
@@ -170,7 +170,7 @@ Result<std::variant<Document, PackageBytes>> open_any(std::string_view path, boo
         MappedFile mapping = MappedFile::map(file->fd.get(), static_cast<std::size_t>(file->st.st_size));
         if (!mapping.empty()) {
             file->fd = UniqueFd();
-            if (accept_package && starts_like_package(mapping.bytes())) {
+            if (accept_package && (starts_like_package(mapping.bytes()) || starts_like_hwp3(mapping.bytes()))) {
                 return PackageBytes(std::make_unique<MappedFile>(std::move(mapping)));
             }
             auto reader = CompoundFile::open(mapping.bytes());
@@ -182,7 +182,9 @@ Result<std::variant<Document, PackageBytes>> open_any(std::string_view path, boo
     auto bytes = read_whole_file(file->fd.get(), file->st);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     file->fd = UniqueFd();
-    if (accept_package && starts_like_package(*bytes)) return PackageBytes(std::move(*bytes));
+    if (accept_package && (starts_like_package(*bytes) || starts_like_hwp3(*bytes))) {
+        return PackageBytes(std::move(*bytes));
+    }
     auto document = open_document_from_buffer(std::move(*bytes));
     if (!document) return std::unexpected(std::move(document.error()));
     return std::move(*document);

@@ -52,9 +52,12 @@ Result<Document> open_document(std::string_view path);
 // Whether the bytes start like a zip package (HWPX): a local file header.
 bool starts_like_package(std::span<const std::uint8_t> bytes) noexcept;
 
+// Whether the bytes start like an HWP 3.x file: its signature, no container.
+bool starts_like_hwp3(std::span<const std::uint8_t> bytes) noexcept;
+
 class MappedFile;
 
-// A zip package's bytes: read into memory, or a mapping of the file, whose
+// A zip package's (or an HWP 3.x file's) bytes: read into memory, or a mapping of the file, whose
 // pages are read only as the package's parts are (pictures a conversion
 // never opens stay on disk). Released with the object.
 class PackageBytes {
@@ -74,7 +77,7 @@ private:
 };
 
 // Opens the file as open_document does, except that a file starting like a
-// zip package (HWPX) is handed back as its bytes instead (mapped as
+// zip package (HWPX) or an HWP 3.x file is handed back as its bytes instead (mapped as
 // open_document maps a large file): the file is opened and read once
 // whichever format it holds.
 Result<std::variant<Document, PackageBytes>> open_document_or_package(std::string_view path);
