@@ -91,6 +91,8 @@ bool needs_transcoding(std::span<const std::uint8_t> bytes) {
     if (bytes.size() >= 2 && ((bytes[0] == 0xFE && bytes[1] == 0xFF) || (bytes[0] == 0xFF && bytes[1] == 0xFE))) {
         return true;
     }
+    // An empty part has no bytes to look at (and memchr is not given a null pointer).
+    if (bytes.empty()) return false;
     return std::memchr(bytes.data(), 0, std::min<std::size_t>(bytes.size(), 4)) != nullptr;
 }
 
