@@ -20,6 +20,7 @@ import os
 import re
 import signal
 import sys
+import time
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from datetime import datetime
@@ -77,6 +78,19 @@ class Outcome:
     source: str
     error: str | None = None
     markdown: str | None = None
+    kind: str | None = None  # what sort of failure, for the closing summary
+
+
+def error_kind(message: str) -> str:
+    """The sort of a conversion error, from its text: the words before the
+    first colon ("Compound file error", "distribution document", "IO error")
+    or the whole message when it has none ("Invalid HWP signature")."""
+    head, colon, _ = message.partition(":")
+    return head.strip() if colon and head.strip() else message.strip()
+
+
+def failure(source: str, message: str, kind: str | None = None) -> Outcome:
+    return Outcome(source, error=message, kind=kind or error_kind(message))
 
 
 def positive_int(text: str) -> int:
@@ -101,7 +115,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--dask", metavar="SCHEDULER_ADDRESS",
                         help="convert on the Dask cluster at this address instead of local processes "
                              "(the workers must see the files and OUTDIR; needs marlune[dask])")
-    parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    parser.add_argument("-q", "--quiet", action="store_true",
+                        help="no progress bar, and no summary at the end of a run of several documents")
     parser.add_argument("--exact", action="store_true",
                         help="write hwp_to_markdown's exact output (*.hwp only) instead of the faithful conversion")
     faithful = parser.add_argument_group("faithful conversion")
@@ -147,14 +162,24 @@ def document_suffixes(settings: Settings) -> tuple[str, ...]:
     return (".hwp",) if settings.exact else (".hwp", ".hwpx")
 
 
-def plan_jobs(paths: Sequence[str], output: str | None, suffixes: tuple[str, ...] = (".hwp",)) -> list[Job]:
+@dataclass
+class Plan:
+    jobs: list[Job]
+    skipped: int = 0  # files under the folders given that are not documents this run converts
+
+
+def plan(paths: Sequence[str], output: str | None, suffixes: tuple[str, ...] = (".hwp",)) -> Plan:
     """One job per document, in the order given; directories in sorted order."""
     jobs: list[Job] = []
+    skipped = 0
     for given in paths:
         root = Path(given)
         if output is not None and root.is_dir():
-            found = sorted(p for p in root.rglob("*") if p.is_file() and p.suffix.lower() in suffixes)
-            for p in found:
+            files = sorted(p for p in root.rglob("*") if p.is_file())
+            for p in files:
+                if p.suffix.lower() not in suffixes:
+                    skipped += 1
+                    continue
                 relative = p.relative_to(root)
                 jobs.append(Job(str(p), str(Path(output, relative).with_suffix(".md")),
                                 str(relative.with_suffix(""))))
@@ -162,7 +187,11 @@ def plan_jobs(paths: Sequence[str], output: str | None, suffixes: tuple[str, ...
             jobs.append(Job(given, str(Path(output, root.name).with_suffix(".md")), root.stem))
         else:
             jobs.append(Job(given, None, root.stem))
-    return jobs if output is None else separate_targets(jobs)
+    return Plan(jobs if output is None else separate_targets(jobs), skipped)
+
+
+def plan_jobs(paths: Sequence[str], output: str | None, suffixes: tuple[str, ...] = (".hwp",)) -> list[Job]:
+    return plan(paths, output, suffixes).jobs
 
 
 def separate_targets(jobs: list[Job]) -> list[Job]:
@@ -287,15 +316,15 @@ def convert(settings: Settings, job: Job) -> Outcome:
     try:
         markdown = exact_text(job) if settings.exact else faithful_text(job, settings)
     except RuntimeError as error:
-        return Outcome(job.source, error=str(error))
+        return failure(job.source, str(error))
     except OSError as error:
-        return Outcome(job.source, error=os_error_text(error))
+        return failure(job.source, os_error_text(error), "IO error")
     if job.target is None:
         return Outcome(job.source, markdown=markdown)
     try:
         write_atomically(job.target, (markdown + "\n").encode("utf-8") if markdown else b"")
     except OSError as error:
-        return Outcome(job.source, error=f"cannot write {job.target}: {error.strerror or error}")
+        return failure(job.source, f"cannot write {job.target}: {error.strerror or error}", "cannot write")
     return Outcome(job.source)
 
 
@@ -342,7 +371,8 @@ def _reply(connection: Connection, process: BaseProcess, job: Job) -> Outcome:
         reply = connection.recv()
     except EOFError:
         process.join()
-        return Outcome(job.source, error=f"the worker converting it ended (exit status {process.exitcode})")
+        return failure(job.source, f"the worker converting it ended (exit status {process.exitcode})",
+                       "the worker converting it ended")
     if isinstance(reply, Exception):
         raise reply
     return reply
@@ -436,8 +466,39 @@ def _silence_stdout() -> None:
     os.dup2(devnull, sys.stdout.fileno())
 
 
+@dataclass
+class Tally:
+    """What a run has done so far, for the summary it ends with."""
+    planned: int
+    skipped: int = 0
+    converted: int = 0
+    failed: dict[str, int] = dataclasses.field(default_factory=dict)  # by kind of error
+    started: float = dataclasses.field(default_factory=time.monotonic)
+
+    def count(self, outcome: Outcome) -> None:
+        if outcome.error is None:
+            self.converted += 1
+        else:
+            kind = outcome.kind or error_kind(outcome.error)
+            self.failed[kind] = self.failed.get(kind, 0) + 1
+
+    def summary(self) -> str:
+        """One line: converted, failed by kind (most frequent first), skipped
+        (with the documents an interruption left unconverted), time taken."""
+        failed = sum(self.failed.values())
+        parts = [f"{self.converted} converted"]
+        if failed:
+            kinds = sorted(self.failed.items(), key=lambda item: (-item[1], item[0]))
+            parts.append(f"{failed} failed ({', '.join(f'{kind}: {n}' for kind, n in kinds)})")
+        not_reached = self.planned - self.converted - failed
+        skipped = self.skipped + not_reached
+        if skipped:
+            parts.append(f"{skipped} skipped" + (f" ({not_reached} not reached)" if not_reached else ""))
+        return f"marlune: {', '.join(parts)} in {time.monotonic() - self.started:.2f} s"
+
+
 def convert_all(jobs: list[Job], workers: int, quiet: bool, settings: Settings = Settings(),
-                dask: str | None = None) -> int:
+                dask: str | None = None, tally: Tally | None = None) -> int:
     out = sys.stdout.buffer
     bar = progress(len(jobs), quiet)
     failed = False
@@ -445,6 +506,8 @@ def convert_all(jobs: list[Job], workers: int, quiet: bool, settings: Settings =
     outcomes = run_jobs(jobs, workers, settings) if dask is None else run_on_dask(jobs, dask, settings)
     try:
         for outcome in outcomes:
+            if tally is not None:
+                tally.count(outcome)
             if outcome.error is not None:
                 failed = True
                 message = f"{outcome.source}: {outcome.error}"
@@ -505,6 +568,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return serve_mcp(arguments[1:])
     parser = build_parser()
     args = parser.parse_args(arguments)
+    tally: Tally | None = None
     try:
         if args.records is not None:
             if args.paths or args.output:
@@ -519,12 +583,20 @@ def main(argv: Sequence[str] | None = None) -> int:
         settings = settings_from(args, parser)
         if args.dask is not None and importlib.util.find_spec("distributed") is None:
             parser.error('--dask needs Dask: pip install "marlune[dask]"')
+        started = time.monotonic()
         try:
-            jobs = plan_jobs(args.paths, args.output, document_suffixes(settings))
+            planned = plan(args.paths, args.output, document_suffixes(settings))
         except ValueError as collision:
             parser.error(str(collision))
-        return convert_all(jobs, args.jobs, args.quiet, settings, args.dask)
+        if not args.quiet and (args.output is not None or len(planned.jobs) > 1):
+            tally = Tally(len(planned.jobs), planned.skipped, started=started)
+        status = convert_all(planned.jobs, args.jobs, args.quiet, settings, args.dask, tally)
+        if tally is not None:
+            print(tally.summary(), file=sys.stderr, flush=True)
+        return status
     except KeyboardInterrupt:
+        if tally is not None:
+            print(tally.summary(), file=sys.stderr)
         print("interrupted", file=sys.stderr)
         return EXIT_INTERRUPTED
     except ClusterUnreachable as error:

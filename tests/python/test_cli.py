@@ -12,6 +12,7 @@ from __future__ import annotations
 import fcntl
 import os
 import pty
+import re
 import select
 import signal
 import struct
@@ -43,10 +44,25 @@ KOREAN_MARKDOWN = "가나다 제목\n\n본문: 한글과 English 123"
 LONG_LINE = "가나다라마바사 아자차카타파하 " * 8
 
 
+# The line a run of several documents ends with on stderr.
+SUMMARY = re.compile(r"marlune: \d+ converted(, \d+ failed \([^\n]*\))?(, \d+ skipped( \(\d+ not reached\))?)? "
+                     r"in \d+\.\d\d s\n\Z")
+
+
+def without_summary(stderr: bytes | str) -> bytes | str:
+    """Stderr without the closing summary line, when it ends with one."""
+    text = stderr.decode(errors="surrogateescape") if isinstance(stderr, bytes) else stderr
+    start = text.rfind("\n", 0, len(text) - 1) + 1
+    if SUMMARY.match(text, start):
+        text = text[:start]
+    return text.encode(errors="surrogateescape") if isinstance(stderr, bytes) else text
+
+
 def run(args: Sequence[str], *, cwd: Path | str | None = None, env: dict[str, str] | None = None,
-        timeout: float = 60, **kwargs) -> subprocess.CompletedProcess[bytes]:
+        timeout: float = 60, keep_summary: bool = False, **kwargs) -> subprocess.CompletedProcess[bytes]:
     """Run the command to completion with stdin closed; bytes out.  A run
-    that outlasts ``timeout`` is ended with its workers and fails the test."""
+    that outlasts ``timeout`` is ended with its workers and fails the test.
+    Stderr comes without its closing summary unless ``keep_summary``."""
     proc = subprocess.Popen([*COMMAND, *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True, **kwargs)
     try:
@@ -56,7 +72,8 @@ def run(args: Sequence[str], *, cwd: Path | str | None = None, env: dict[str, st
         stdout, stderr = proc.communicate()
         raise AssertionError(f"marlune {' '.join(args)} did not end within {timeout} s; "
                              f"stderr: {stderr.decode(errors='replace')}") from None
-    return subprocess.CompletedProcess(proc.args, proc.returncode, stdout, stderr)
+    return subprocess.CompletedProcess(proc.args, proc.returncode, stdout,
+                                       stderr if keep_summary else without_summary(stderr))
 
 
 def environment(**changes: str | None) -> dict[str, str]:
@@ -450,7 +467,7 @@ def test_parallel_batches_always_end(tmp_path):
         try:
             for proc in batches:
                 stdout, stderr = proc.communicate(timeout=30)
-                assert (proc.returncode, stdout.decode(), stderr) == (0, expected, b"")
+                assert (proc.returncode, stdout.decode(), without_summary(stderr)) == (0, expected, b"")
         except subprocess.TimeoutExpired:
             raise AssertionError("a parallel batch did not end within 30 s") from None
         finally:
@@ -604,6 +621,65 @@ def test_no_progress_bar_when_stderr_is_not_a_terminal(tmp_path, quiet):
 
 
 # --------------------------------------------------------------------------
+# The summary a batch ends with
+# --------------------------------------------------------------------------
+
+def summary_of(stderr: bytes) -> str:
+    """The closing summary with its time taken left out."""
+    last = stderr.decode().splitlines()[-1]
+    assert SUMMARY.match(last + "\n"), stderr
+    return re.sub(r" in \d+\.\d\d s$", "", last)
+
+
+@pytest.mark.parametrize("args, status, summary", [
+    pytest.param(["in", "-o", "out"], 1,
+                 "marlune: 2 converted, 2 failed (Compound file error: 1, Invalid HWP signature: 1), 2 skipped",
+                 id="folder"),
+    pytest.param(["in", "-o", "out", "--exact"], 1,
+                 "marlune: 2 converted, 1 failed (Invalid HWP signature: 1), 3 skipped", id="folder-exact"),
+    pytest.param(["in/a.hwp", "in/b.hwp"], 0, "marlune: 2 converted", id="files-to-stdout"),
+    pytest.param(["in/a.hwp", "missing.hwp", "in/bad.hwp", "--jobs", "2"], 1,
+                 "marlune: 1 converted, 2 failed (IO error: 1, Invalid HWP signature: 1)", id="files-in-parallel"),
+    pytest.param(["in/a.hwp", "-o", "out"], 0, "marlune: 1 converted", id="one-file-to-a-folder"),
+])
+def test_a_batch_ends_with_a_summary_of_what_it_did(tmp_path, args, status, summary):
+    write_doc(tmp_path / "in" / "a.hwp", ["a"])
+    write_doc(tmp_path / "in" / "b.hwp", ["b"])
+    (tmp_path / "in" / "bad.hwp").write_bytes(
+        hf.hwp_document([hf.para("x")], header=hf.file_header(signature=b"Not a HWP file")))
+    (tmp_path / "in" / "c.hwpx").write_bytes(b"not a zip")  # a package the exact conversion does not read
+    (tmp_path / "in" / "notes.txt").write_text("not a document")
+    (tmp_path / "in" / "picture.png").write_bytes(b"\x89PNG")
+    proc = run(args, cwd=tmp_path, keep_summary=True)
+    assert proc.returncode == status  # the summary does not change the exit status
+    assert summary_of(proc.stderr) == summary
+    assert without_summary(proc.stderr).count(b"\n") == summary.count(": ") - 1  # one line per failure
+
+
+@pytest.mark.parametrize("args", [["a.hwp"], ["a.hwp", "b.hwp", "--quiet"], ["a.hwp", "-o", "out", "-q"]],
+                         ids=["one-document-to-stdout", "quiet", "quiet-folder"])
+def test_no_summary_for_one_document_or_when_quiet(tmp_path, args):
+    write_doc(tmp_path / "a.hwp", ["a"])
+    write_doc(tmp_path / "b.hwp", ["b"])
+    proc = run(args, cwd=tmp_path, keep_summary=True)
+    assert (proc.returncode, proc.stderr) == (0, b"")
+
+
+@pytest.mark.parametrize("message, kind", [
+    ("Compound file error: not a compound file", "Compound file error"),
+    ("distribution document: the key record is cut short", "distribution document"),
+    ("IO error: No such file or directory (os error 2)", "IO error"),
+    ("Invalid HWP signature", "Invalid HWP signature"),
+    ("HWP 3.0 documents are not supported", "HWP 3.0 documents are not supported"),
+    (": odd", ": odd"),
+])
+def test_error_kinds_come_from_the_words_before_the_colon(message, kind):
+    from marlune.cli import error_kind
+
+    assert error_kind(message) == kind
+
+
+# --------------------------------------------------------------------------
 # A reader that goes away
 # --------------------------------------------------------------------------
 
@@ -633,7 +709,7 @@ def test_closed_pipe_gives_no_traceback(tmp_path, long_doc, bad_signature, args,
         errors.seek(0)
         stderr = errors.read()
     assert first.strip()
-    assert stderr == message, stderr.decode(errors="replace")
+    assert without_summary(stderr) == message, stderr.decode(errors="replace")
     assert ended == status
 
 
@@ -695,6 +771,7 @@ def test_ctrl_c_stops_the_batch_cleanly(tmp_path, long_doc, long_markdown, mode,
     assert status == 130, stderr
     assert "Traceback" not in stderr, stderr
     assert stderr.splitlines()[-1:] == ["interrupted"]
+    assert SUMMARY.match(stderr.splitlines()[-2] + "\n"), stderr  # how far the batch got
     if mode == "outdir":
         out = tmp_path / "out"
         assert temporaries(out) == []
@@ -803,5 +880,6 @@ def test_a_worker_that_dies_fails_its_document_only(tmp_path):
     proc = subprocess.run([sys.executable, "-c", DYING_WORKER_WRAPPER, "in", "-o", "out", "--jobs", "2"],
                           cwd=tmp_path, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
     assert proc.returncode == 1, proc.stderr
-    assert proc.stderr.splitlines() == [f"{Path('in', 'b.hwp')}: the worker converting it ended (exit status -9)"]
+    assert without_summary(proc.stderr).splitlines() == [
+        f"{Path('in', 'b.hwp')}: the worker converting it ended (exit status -9)"]
     assert files_under(tmp_path / "out") == {"a.md", "c.md"}

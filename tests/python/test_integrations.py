@@ -155,7 +155,7 @@ def test_command_runs_a_batch_on_the_cluster(archive, cluster):
     proc = subprocess.run([sys.executable, "-m", "marlune", ".", "-o", "out", "--dask", cluster.scheduler_address],
                           cwd=archive, capture_output=True, timeout=120)
     assert proc.returncode == 1
-    assert proc.stderr.decode() == "sub/broken.hwp: Compound file error: not a compound file\n"
+    assert proc.stderr.decode().splitlines()[:1] == ["sub/broken.hwp: Compound file error: not a compound file"]
     for path in good(archive):
         relative = path.relative_to(archive).with_suffix(".md")
         assert (archive / "out" / relative).read_text() == marlune.convert(path) + "\n"
