@@ -151,3 +151,27 @@ TEST(ZipArchive, FirstOfEqualNamesAndBackslashesNormalised) {
 
 }  // namespace
 }  // namespace marlune
+
+namespace marlune {
+namespace {
+
+// find_bytes at the edges: empty haystacks (no pointer to search), a start
+// past the end, needles longer than what is left, the first of several.
+TEST(FindBytes, EdgesOfTheSearch) {
+    struct Case {
+        std::string_view haystack, needle;
+        std::size_t from, expected;
+    };
+    constexpr auto npos = std::string_view::npos;
+    const Case cases[] = {
+        {{}, "a", 0, npos},          {{}, {}, 0, 0},           {"abc", {}, 3, 3},     {"abc", "a", 4, npos},
+        {"abc", "abcd", 0, npos},    {"abcabc", "bc", 0, 1},   {"abcabc", "bc", 2, 4}, {"abcabc", "bc", 5, npos},
+        {"<a></a>", "a>", 0, 1},     {"xx", "xx", 1, npos},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(find_bytes(c.haystack, c.needle, c.from), c.expected) << c.haystack << " / " << c.needle << " @" << c.from;
+    }
+}
+
+}  // namespace
+}  // namespace marlune

@@ -155,6 +155,8 @@ bool crc_matches([[maybe_unused]] std::span<const std::uint8_t> data, [[maybe_un
 
 std::size_t find_bytes(std::string_view haystack, std::string_view needle, std::size_t from) noexcept {
     if (from > haystack.size()) return std::string_view::npos;
+    if (needle.empty()) return from;
+    if (needle.size() > haystack.size() - from) return std::string_view::npos;  // also an empty haystack
     const void* found = memmem(haystack.data() + from, haystack.size() - from, needle.data(), needle.size());
     return found == nullptr ? std::string_view::npos : static_cast<std::size_t>(static_cast<const char*>(found) - haystack.data());
 }

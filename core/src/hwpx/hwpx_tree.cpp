@@ -79,6 +79,18 @@ std::size_t find_by_key(std::string_view xml, std::size_t from, std::string_view
     return std::string_view::npos;
 }
 
+// The last `needle` in xml at or after `from`, found front to back with
+// find_bytes (a string view's rfind compares at every byte, and a header is
+// long).
+std::size_t find_last(std::string_view xml, std::string_view needle, std::size_t from) noexcept {
+    std::size_t last = std::string_view::npos;
+    for (std::size_t at = find_bytes(xml, needle, from); at != std::string_view::npos;
+         at = find_bytes(xml, needle, at + 1)) {
+        last = at;
+    }
+    return last;
+}
+
 // Whether the tag around position `at` is an end tag ("</hh:paraProperties>").
 bool is_end_tag(std::string_view xml, std::size_t at) {
     const std::size_t open = xml.rfind('<', at);
@@ -226,7 +238,8 @@ private:
         constexpr std::string_view kHeading = "heading ";
         ParagraphHeading heading;
         const std::string_view shape = xml.substr(shape_at_, end - shape_at_);
-        for (std::size_t at = shape.find(kHeading); at != std::string_view::npos; at = shape.find(kHeading, at + 1)) {
+        for (std::size_t at = find_bytes(shape, kHeading); at != std::string_view::npos;
+             at = find_bytes(shape, kHeading, at + 1)) {
             if (at == 0 || (shape[at - 1] != ':' && shape[at - 1] != '<')) continue;
             const std::string_view tag = tag_around(shape, at);
             const std::string_view type = tag_attribute(tag, "type");
@@ -249,12 +262,13 @@ private:
     void read_lists(std::string_view xml) {
         lists_read_ = true;
         read_char_shapes(xml);
-        const std::size_t first = std::min(xml.find("numberings"), xml.find("bullets"));
+        const std::size_t first = std::min(find_bytes(xml, "numberings"), find_bytes(xml, "bullets"));
         const std::size_t open = first == std::string_view::npos ? first : xml.rfind('<', first);
-        // Past the later of the two lists' end tags.
+        // Past the later of the two lists' end tags (each after its list's
+        // name, so after `first`).
         std::size_t end = std::string_view::npos;
         for (const std::string_view list : {"numberings>", "bullets>"}) {
-            const std::size_t at = xml.rfind(list);
+            const std::size_t at = first == std::string_view::npos ? first : find_last(xml, list, first);
             if (at == std::string_view::npos || !is_end_tag(xml, at)) continue;
             if (end == std::string_view::npos || at + list.size() > end) end = at + list.size();
         }
@@ -279,8 +293,8 @@ private:
     // The character shapes' emphasis from the charProperties list, parsed
     // as one fragment.
     void read_char_shapes(std::string_view xml) {
-        const std::size_t first = xml.find("charProperties");
-        const std::size_t close = xml.rfind("charProperties>");
+        const std::size_t first = find_bytes(xml, "charProperties");
+        const std::size_t close = first == std::string_view::npos ? first : find_last(xml, "charProperties>", first);
         if (first == std::string_view::npos || close == std::string_view::npos || close <= first ||
             !is_end_tag(xml, close)) {
             return;
@@ -345,7 +359,8 @@ private:
     // Where the end tag of a list ("</hh:fontfaces>", given as
     // "fontfaces>") stands in xml, or npos.
     static std::size_t end_tag(std::string_view xml, std::string_view name, std::size_t from = 0) {
-        for (std::size_t at = xml.find(name, from); at != std::string_view::npos; at = xml.find(name, at + 1)) {
+        for (std::size_t at = find_bytes(xml, name, from); at != std::string_view::npos;
+             at = find_bytes(xml, name, at + 1)) {
             if (is_end_tag(xml, at)) return at;
         }
         return std::string_view::npos;
