@@ -536,6 +536,14 @@ PyObject* py_equation_to_latex(PyObject*, PyObject* script) {
     });
 }
 
+// For tests: the stored size from which compressed HWP sections are walked
+// as they inflate; returns the size it replaces.
+PyObject* py_set_streamed_section_bytes(PyObject*, PyObject* bytes) {
+    const std::size_t size = PyLong_AsSize_t(bytes);
+    if (size == static_cast<std::size_t>(-1) && PyErr_Occurred() != nullptr) return nullptr;
+    return PyLong_FromSize_t(marlune::set_streamed_section_bytes(size));
+}
+
 PyMethodDef module_functions[] = {
     {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_convert)), METH_FASTCALL | METH_KEYWORDS,
      "convert(source, /, tables='auto', notes=True, headers=False, equations='latex', emphasis=True, "
@@ -559,6 +567,10 @@ PyMethodDef module_functions[] = {
     {"equation_to_latex", py_equation_to_latex, METH_O,
      "equation_to_latex(script, /)\n--\n\n"
      "The equation editor's script (\"{a} over {b}\") as LaTeX (\"\\\\frac{a}{b}\"), on one line."},
+    {"_set_streamed_section_bytes", py_set_streamed_section_bytes, METH_O,
+     "_set_streamed_section_bytes(size, /)\n--\n\n"
+     "For tests: compressed HWP sections stored in at least size bytes are walked as they inflate\n"
+     "(0: every one); returns the size it replaces. The output is the same either way."},
     {nullptr, nullptr, 0, nullptr},
 };
 

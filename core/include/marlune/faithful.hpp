@@ -52,6 +52,12 @@ Result<ConvertedDocument> convert_file(std::string_view path, const ConvertOptio
 // The same for a document held in memory.
 Result<ConvertedDocument> convert_bytes(std::span<const std::uint8_t> bytes, const ConvertOptions& options);
 
+// For tests: compressed HWP sections stored in at least this many bytes
+// are walked as they inflate, a window of records at a time, instead of
+// inflated whole (0: every one). The output is the same either way; only
+// the memory a large section takes differs. Returns the size it replaces.
+std::size_t set_streamed_section_bytes(std::size_t bytes) noexcept;
+
 // An equation editor script ("{a} over {b}") as LaTeX ("\\frac{a}{b}") on
 // one line; empty for a script that shows nothing.
 std::string equation_to_latex(std::string_view script);

@@ -760,22 +760,37 @@ private:
     std::vector<std::size_t> strays_;    // record indices of PARA_HEADERs
 };
 
-// The outline numbering the section's definition names (in its first
-// paragraph, read before any heading asks for it); none without one.
-std::uint32_t outline_numbering(std::span<const Record> records) noexcept {
+}  // namespace
+
+std::optional<std::uint32_t> find_outline_numbering(std::span<const Record> records) noexcept {
     for (const Record& record : records) {
         if (record.tag_id != HWPTAG_CTRL_HEADER || control_id(record) != CTRL_SECTION) continue;
         return read_u16_at(record.payload(), SECTION_OUTLINE_NUMBERING_OFFSET).value_or(0) - 1U;
     }
-    return UINT32_MAX;
+    return std::nullopt;
 }
 
-}  // namespace
+void start_section(std::uint32_t outline_numbering, WalkContext& context) {
+    context.doc_info.with_char_shapes();
+    context.outline_numbering = outline_numbering;
+}
+
+void walk_section_part(std::span<const Record> records, WalkContext& context) {
+    SectionWalker(records, context).objects(0, records.size(), context.document.body, 0);
+}
+
+std::size_t whole_groups(std::span<const Record> records) noexcept {
+    for (std::size_t k = records.size(); k > 1; --k) {
+        if (records[k - 1].level == 0) return k - 1;
+    }
+    return 0;
+}
 
 void walk_section(std::span<const Record> records, WalkContext& context) {
-    context.doc_info.with_char_shapes();
-    context.outline_numbering = outline_numbering(records);
-    SectionWalker(records, context).objects(0, records.size(), context.document.body, 0);
+    // The section's definition stands in its first paragraph, read before
+    // any heading asks for its outline numbering; none without one.
+    start_section(find_outline_numbering(records).value_or(UINT32_MAX), context);
+    walk_section_part(records, context);
 }
 
 }  // namespace marlune

@@ -3,7 +3,9 @@
 // document and the pictures' binary items noted.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -34,5 +36,21 @@ struct WalkContext {
 
 // Appends the section's paragraphs to context.document.body.
 void walk_section(std::span<const Record> records, WalkContext& context);
+
+// A section walked in parts, as it inflates: start_section with the
+// outline numbering its definition names (found over all of its records),
+// then walk_section_part for each run of whole top-level groups in order. A
+// group is a record at level 0 with the deeper records after it (the
+// section's leading deeper records, if any, join the first group): nothing
+// in the walk looks past the next record at level 0, so the parts give
+// what walking the section whole gives.
+std::optional<std::uint32_t> find_outline_numbering(std::span<const Record> records) noexcept;
+void start_section(std::uint32_t outline_numbering, WalkContext& context);
+void walk_section_part(std::span<const Record> records, WalkContext& context);
+
+// How many records from the front make whole groups when more records
+// follow: those before the last record at level 0 (none when that is the
+// first).
+std::size_t whole_groups(std::span<const Record> records) noexcept;
 
 }  // namespace marlune
