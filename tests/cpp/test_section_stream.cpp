@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -81,63 +80,54 @@ std::string streamed_outcome(std::span<const std::uint8_t> input, Taking taking)
     return out;
 }
 
-TEST(SectionStream, RecordsAsTheWholeSectionGivesThem) {
-    const Bytes data = section_data();
-    const Bytes stream = deflate_raw(data);
-    Bytes garbage_after = stream;
-    garbage_after.insert(garbage_after.end(), {1, 2, 3, 4});
-    Bytes corrupt(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(stream.size() / 2));
-    const Bytes head(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(data.size() / 3));
-    corrupt = deflate_raw(head, 6, Z_DEFAULT_STRATEGY);
-    corrupt.pop_back();  // the final block's end, not the final block
-    corrupt.insert(corrupt.end(), {0x07, 0x00});
-    const struct {
-        const char* name;
-        Bytes input;
-    } cases[] = {
-        {"nothing", {}},
-        {"whole", stream},
-        {"cut in the middle", Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(stream.size() / 2))},
-        {"a record cut short", deflate_raw(Bytes(data.begin(), data.end() - 3))},
-        {"a header cut short", deflate_raw(Bytes(data.begin(), data.begin() + 6))},
-        {"bytes after the final block", garbage_after},
-        {"damaged after a third", corrupt},
-        {"garbage", Bytes(300, 0xFF)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string whole = whole_outcome(c.input);
-        for (const Taking taking : {Taking::All, Taking::Half, Taking::NoneUntilLast}) {
-            EXPECT_EQ(streamed_outcome(c.input, taking), whole);
-        }
-    }
-}
-
-TEST(SectionStream, DataPastTheSectionBoundFails) {
-    // A record claiming the largest size, then zeros past the bound,
-    // deflated a mebibyte at a time.
-    Bytes zeros(std::size_t{1} << 20, 0);
-    Bytes head;
-    put_u32(head, HWPTAG_PARA_TEXT | (0xFFFU << 20));
-    put_u32(head, UINT32_MAX);
-    std::copy(head.begin(), head.end(), zeros.begin());
+// Raw DEFLATE of first, then of `rest` repeated `times`: finished, or
+// flushed to a byte boundary without a final block.
+Bytes deflate_run(const Bytes& first, const Bytes& rest, std::size_t times, bool finish) {
     z_stream z{};
-    ASSERT_EQ(deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-    Bytes bomb;
+    EXPECT_EQ(deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes out;
     Bytes piece(std::size_t{1} << 16);
-    for (std::size_t k = 0; k <= (MAX_SECTION_BYTES >> 20); ++k) {
-        z.next_in = zeros.data();
-        z.avail_in = static_cast<uInt>(zeros.size());
-        const bool final = k == (MAX_SECTION_BYTES >> 20);
+    for (std::size_t k = 0; k <= times; ++k) {
+        const Bytes& input = k == 0 ? first : rest;
+        z.next_in = const_cast<Bytef*>(input.data());
+        z.avail_in = static_cast<uInt>(input.size());
         do {
             z.next_out = piece.data();
             z.avail_out = static_cast<uInt>(piece.size());
-            deflate(&z, final ? Z_FINISH : Z_NO_FLUSH);
-            bomb.insert(bomb.end(), piece.begin(), piece.end() - z.avail_out);
+            deflate(&z, k < times ? Z_NO_FLUSH : finish ? Z_FINISH : Z_FULL_FLUSH);
+            out.insert(out.end(), piece.begin(), piece.end() - z.avail_out);
         } while (z.avail_out == 0);
-        if (k == 0) std::fill_n(zeros.begin(), head.size(), 0);
     }
     deflateEnd(&z);
+    return out;
+}
+
+TEST(SectionStream, RecordsAsTheWholeSectionGivesThem) {
+    const Bytes data = section_data();
+    const Bytes stream = deflate_raw(data);
+    // A third of the data, then a final block of the reserved type.
+    Bytes damaged = deflate_run(Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(data.size() / 3)), {}, 0,
+                                false);
+    damaged.insert(damaged.end(), {0x07, 0x00});
+    const Bytes cases[] = {{}, stream, Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(stream.size() / 2)),
+                           deflate_raw(Bytes(data.begin(), data.end() - 3)), damaged};
+    for (const Bytes& input : cases) {
+        SCOPED_TRACE(input.size());
+        const std::string whole = whole_outcome(input);
+        for (const Taking taking : {Taking::All, Taking::Half, Taking::NoneUntilLast}) {
+            EXPECT_EQ(streamed_outcome(input, taking), whole);
+        }
+    }
+    EXPECT_TRUE(whole_outcome(damaged).starts_with("error: "));
+}
+
+TEST(SectionStream, DataPastTheSectionBoundFails) {
+    // A record claiming the largest size, then zeros past the bound.
+    const Bytes zeros(std::size_t{1} << 20, 0);
+    Bytes head;
+    put_u32(head, HWPTAG_PARA_TEXT | (0xFFFU << 20));
+    put_u32(head, UINT32_MAX);
+    const Bytes bomb = deflate_run(head, zeros, (MAX_SECTION_BYTES >> 20) + 1, true);
     EXPECT_EQ(streamed_outcome(bomb, Taking::All), "error: Parse error: 압축 해제 실패: inflated section exceeds 256 MiB");
 }
 
