@@ -91,9 +91,9 @@ std::optional<ByteBuffer> decode_checked(std::span<const std::uint8_t> input, st
     return out;
 }
 
-// The stream inflated by libdeflate, when it ends with a trailer that the
-// inflated data matches; nothing otherwise.
-std::optional<ByteBuffer> inflate_with_trailer(std::span<const std::uint8_t> input) {
+}  // namespace
+
+std::optional<ByteBuffer> inflate_trailed(std::span<const std::uint8_t> input) {
     if (input.size() <= kTrailerBytes) return std::nullopt;
     const std::size_t body = input.size() - kTrailerBytes;
     const std::uint32_t crc = read_u32_at(input, body).value_or(0);
@@ -105,15 +105,13 @@ std::optional<ByteBuffer> inflate_with_trailer(std::span<const std::uint8_t> inp
     return out;
 }
 
-}  // namespace
-
 std::optional<ByteBuffer> inflate_checked(std::span<const std::uint8_t> input, std::size_t size, std::uint32_t crc) {
     std::size_t consumed = 0;
     return decode_checked(input, size, crc, consumed);
 }
 
 Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input) {
-    if (auto checked = inflate_with_trailer(input)) return std::move(*checked);
+    if (auto checked = inflate_trailed(input)) return std::move(*checked);
     return inflate_raw_until(input, nullptr);
 }
 

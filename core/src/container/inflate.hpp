@@ -23,6 +23,11 @@ inline constexpr std::size_t MAX_SECTION_BYTES = std::size_t{1} << 28;  // 256 M
 // writes them) is decoded in one call into a buffer of that size.
 Result<ByteBuffer> inflate_raw(std::span<const std::uint8_t> input);
 
+// The stream decoded in one call, when it is followed by its inflated size
+// and CRC-32 and the decoded data matches them; nothing otherwise, when
+// inflating through zlib gives the outcome (data, partial data or error).
+std::optional<ByteBuffer> inflate_trailed(std::span<const std::uint8_t> input);
+
 // The whole stream decoded in one call into exactly `size` bytes, when it
 // comes to exactly that many and their CRC-32 is `crc` (a zip entry's
 // declared size and CRC); nothing otherwise, when the caller's own inflating

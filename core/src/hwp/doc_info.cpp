@@ -320,11 +320,42 @@ DocInfo read_doc_info(const Document& document, bool compressed, bool char_shape
     return reader.take();
 }
 
-const DocInfo& LazyDocInfo::read(Read level) {
-    if (read_ < level) {
-        info_ = read_doc_info(document_, compressed_, level >= Read::CharShapes, level >= Read::OutlineLevels);
-        read_ = level;
+namespace {
+
+// The whole DocInfo stream in one piece: stored as is, or decoded in one call
+// and checked by the size and CRC-32 after it; nothing when neither holds.
+std::optional<ByteBuffer> whole_doc_info(const Document& document, bool compressed) {
+    if (!compressed) {
+        auto stream = document.read_stream("/DocInfo");
+        return stream ? std::optional<ByteBuffer>(std::move(*stream)) : std::nullopt;
     }
+    const auto stored = document.stream_bytes("/DocInfo");
+    return stored ? inflate_trailed(stored->bytes()) : std::nullopt;
+}
+
+}  // namespace
+
+const DocInfo& LazyDocInfo::read(Read level) {
+    if (read_ >= level) return info_;
+    // The needs from which DocInfo is decoded whole rather than inflated as
+    // far as they go.
+    constexpr Read kWholeFrom = Read::OutlineLevels;
+    const bool char_shapes = level >= Read::CharShapes;
+    const bool outline_levels = level >= Read::OutlineLevels;
+    if (!whole_tried_ && level >= kWholeFrom) {
+        whole_tried_ = true;
+        whole_ = whole_doc_info(document_, compressed_);
+    }
+    if (whole_) {
+        DocInfoReader reader(char_shapes, outline_levels);
+        reader.feed(*whole_);
+        info_ = reader.take();
+    } else {
+        info_ = read_doc_info(document_, compressed_, char_shapes, outline_levels);
+    }
+    read_ = level;
+    // No need goes further than the paragraph shapes.
+    if (read_ == Read::OutlineLevels) whole_.reset();
     return info_;
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -102,6 +103,10 @@ DocInfo read_doc_info(const Document& document, bool compressed, bool char_shape
 // shaped paragraphs inflates none of it: the binary items when the walk
 // meets a picture, on to the paragraph shapes (and the numberings and
 // bullets before them) when a section's paragraphs use any but the first.
+// A stream that can be had whole (stored, or followed by the size and CRC-32
+// its writer records) is decoded once in one call and read again from
+// memory when a later need goes further; any other is inflated through zlib
+// only as far as each need goes.
 class LazyDocInfo {
 public:
     LazyDocInfo(const Document& document, bool compressed) noexcept : document_(document), compressed_(compressed) {}
@@ -121,6 +126,8 @@ private:
     bool compressed_;
     Read read_ = Read::Nothing;
     DocInfo info_;
+    std::optional<ByteBuffer> whole_;  // the stream's records, once decoded whole
+    bool whole_tried_ = false;
 };
 
 // Whether a paragraph of the section is in a style, a paragraph shape or
