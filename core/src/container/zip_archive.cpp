@@ -262,6 +262,17 @@ Result<std::unique_ptr<EntryStream>> ZipArchive::stream(const ZipEntry& entry) {
         return std::unexpected(entry_error("stored entry size mismatch", entry));
     }
     std::unique_ptr<EntryStream> stream(new EntryStream(*stored, entry, entry.method == kMethodDeflated));
+    if (stream->deflated_) {
+        if (auto checked = inflate_checked(*stored, stream->size_, entry.crc)) {
+            stream->out_ = std::move(*checked);
+            stream->produced_ = stream->size_;
+            stream->open_ = false;
+            stream->ended_ = true;
+            stream->checked_ = true;
+            inflated_total_ += stream->size_;
+            return stream;
+        }
+    }
     if (!stream->out_.resize(static_cast<std::size_t>(entry.size) + 1)) {
         return std::unexpected(entry_error("out of memory inflating entry", entry));
     }
@@ -287,7 +298,7 @@ bool EntryStream::pull(std::size_t bytes) {
     return open_ || produced_ > before;
 }
 
-bool EntryStream::complete() const { return ended_ && crc_matches({out_.data(), produced_}, crc_); }
+bool EntryStream::complete() const { return checked_ || (ended_ && crc_matches({out_.data(), produced_}, crc_)); }
 
 // Inflates (or copies) the next `bytes` of output; false once the entry
 // has ended or failed.

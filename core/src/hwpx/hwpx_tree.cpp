@@ -136,16 +136,33 @@ tree::Numbering read_numbering(pugi::xml_node numbering) {
     return out;
 }
 
-// The header part, to be inflated piece by piece; null when it is missing.
-std::unique_ptr<EntryStream> open_header(ZipArchive& zip, const PackageIndex& index) {
-    const ManifestItem* item = index.item("header");
-    const ZipEntry* entry = find_item_entry(zip, item != nullptr ? std::string_view(item->href) : kDefaultHeaderPath);
-    if (entry == nullptr) entry = zip.find(kDefaultHeaderPath);
-    if (entry == nullptr) return nullptr;
-    auto stream = zip.stream(*entry);
-    if (!stream) return nullptr;
-    return std::move(*stream);
-}
+// The header part, opened on first use and shared by its readers (the
+// paragraph shapes, the symbol fonts): each pulls it as far as it needs,
+// and what one has pulled serves the other.
+class HeaderPart {
+public:
+    HeaderPart(ZipArchive& zip, const PackageIndex& index) : zip_(zip), index_(index) {}
+
+    // The header's stream; null when it is missing or cannot be read.
+    EntryStream* stream() {
+        if (!opened_) {
+            opened_ = true;
+            const ManifestItem* item = index_.item("header");
+            const ZipEntry* entry =
+                find_item_entry(zip_, item != nullptr ? std::string_view(item->href) : kDefaultHeaderPath);
+            if (entry == nullptr) entry = zip_.find(kDefaultHeaderPath);
+            if (entry == nullptr) return nullptr;
+            if (auto opened = zip_.stream(*entry)) stream_ = std::move(*opened);
+        }
+        return stream_.get();
+    }
+
+private:
+    ZipArchive& zip_;
+    const PackageIndex& index_;
+    std::unique_ptr<EntryStream> stream_;
+    bool opened_ = false;
+};
 
 // The heading of each paragraph shape: its outline level (1..6) and the
 // number or bullet it draws, read from the header as paragraphs ask for it.
@@ -158,8 +175,7 @@ std::unique_ptr<EntryStream> open_header(ZipArchive& zip, const PackageIndex& in
 // the paragraph shapes, are parsed once the first shape is met.
 class ParagraphShapes {
 public:
-    ParagraphShapes(ZipArchive& zip, const PackageIndex& index, tree::Document& document)
-        : zip_(zip), index_(index), document_(document) {}
+    ParagraphShapes(HeaderPart& header, tree::Document& document) : header_(header), document_(document) {}
 
     // The emphasis of a character shape: the character shapes come before
     // the paragraph shapes and are read with the numberings.
@@ -177,22 +193,16 @@ public:
     }
 
 private:
-    // Opens the header on first use.
-    bool open() {
-        opened_ = true;
-        stream_ = open_header(zip_, index_);
-        return stream_ != nullptr;
-    }
-
     // Inflates the next piece and settles the paraPr elements it completes;
     // false once the paragraph shapes are all read.
     bool read_more() {
-        if (finished_ || (!opened_ && !open())) {
+        EntryStream* stream = finished_ ? nullptr : header_.stream();
+        if (stream == nullptr) {
             finished_ = true;
             return false;
         }
-        const bool more = stream_->pull(kHeaderPieceBytes);
-        const std::string_view xml = stream_->text();
+        const bool more = stream->pull(kHeaderPieceBytes);
+        const std::string_view xml = stream->text();
         // Each "paraPr" is a shape's start tag ("paraPr "), which ends the
         // shape before it, or the end of the list ("</hh:paraProperties>").
         constexpr std::string_view kMark = "paraPr";
@@ -223,7 +233,7 @@ private:
         if (!more) {
             // The header ended without the list's end: its last shape counts
             // only when the whole header came out intact.
-            if (stream_->complete()) settle(xml, xml.size());
+            if (stream->complete()) settle(xml, xml.size());
             if (!lists_read_) read_lists(xml);
             finished_ = true;
         }
@@ -312,15 +322,12 @@ private:
         }
     }
 
-    ZipArchive& zip_;
-    const PackageIndex& index_;
+    HeaderPart& header_;
     tree::Document& document_;  // takes the numberings and bullets
     std::vector<std::uint8_t> char_emphasis_;  // by character shape id
-    std::unique_ptr<EntryStream> stream_;
     std::unordered_map<std::uint32_t, ParagraphHeading> headings_;  // by shape id
     std::size_t scanned_ = 0;                               // where the search for the next mark resumes
     std::size_t shape_at_ = std::string_view::npos;         // the start tag of the shape being read
-    bool opened_ = false;
     bool finished_ = false;
     bool lists_read_ = false;
 };
@@ -332,7 +339,7 @@ private:
 // character shapes that follow them are read too.
 class CharShapeFonts {
 public:
-    CharShapeFonts(ZipArchive& zip, const PackageIndex& index) : zip_(zip), index_(index) {}
+    explicit CharShapeFonts(HeaderPart& header) : header_(header) {}
 
     RunFonts fonts(std::uint32_t shape_id) {
         if (!read_) read();
@@ -392,7 +399,7 @@ private:
 
     void read() {
         read_ = true;
-        const auto stream = open_header(zip_, index_);
+        EntryStream* stream = header_.stream();
         if (stream == nullptr) return;
         const std::size_t faces_end = pull_past(*stream, "fontfaces>");
         std::array<std::unordered_map<std::uint32_t, SymbolFont>, FACE_LANGUAGES> faces;
@@ -425,8 +432,7 @@ private:
         });
     }
 
-    ZipArchive& zip_;
-    const PackageIndex& index_;
+    HeaderPart& header_;
     std::unordered_map<std::uint32_t, RunFonts> fonts_;  // shapes with a symbol font
     bool read_ = false;
 };
@@ -519,11 +525,12 @@ Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, cons
 
     tree::Document document;
     PackageIndex index = read_package_index(*zip, options.metadata);
-    ParagraphShapes shapes(*zip, index, document);
+    HeaderPart header(*zip, index);
+    ParagraphShapes shapes(header, document);
     PictureItems pictures(*zip, index, document, options.collect_images);
     std::function<std::uint8_t(std::uint32_t)> emphasis;
     if (options.emphasis) emphasis = [&shapes](std::uint32_t char_id) { return shapes.emphasis(char_id); };
-    CharShapeFonts fonts(*zip, index);
+    CharShapeFonts fonts(header);
     SectionWalker walker(document, WalkSetup{[&shapes](std::uint32_t shape_id) { return shapes.heading(shape_id); },
                                              std::move(emphasis),
                                              [&pictures](std::string_view id, tree::Image& image) {
