@@ -5,8 +5,10 @@ automatic numbers in the text (captions, notes) and new-number controls."""
 
 from __future__ import annotations
 
+import random
 import re
 import struct
+import zlib
 
 import pytest
 
@@ -79,6 +81,57 @@ def test_counters_reset_below_their_level_and_run_across_sections():
     assert numbered_hwp([first, second], [numbering], shapes) == (
         "1. 목적\n   - 가. 배경\n   - 나. 범위\n     1) 세부\n\n본문\n\n"
         "2. 일정\n   - 가. 단계\n3. 예산\n   - 가. 항목")
+
+
+def _sync_flushed(data: bytes) -> bytes:
+    """Raw DEFLATE of data ending in a non-final block, so more blocks may follow."""
+    co = zlib.compressobj(wbits=-15)
+    return co.compress(data) + co.flush(zlib.Z_SYNC_FLUSH)
+
+
+def _trailer(data: bytes, crc_flip: int = 0, size_add: int = 0) -> bytes:
+    return struct.pack("<II", zlib.crc32(data) ^ crc_flip, len(data) + size_add)
+
+
+BAD_BLOCK = b"\x07\x00"  # a final block of the reserved type
+# How DocInfo's stream is damaged, given the records before the shapes, the
+# shapes and the records after them (styles and the like, ~2 KB); whether
+# the numbering still comes out (the damage lies past the shapes, where
+# inflating stops).
+DOC_INFO_FORMS = [
+    pytest.param(lambda a, b, c: hf.deflate_raw(a + b + c), True, id="no-trailer"),
+    pytest.param(lambda a, b, c: hf.deflate_stream(a + b + c), True, id="trailer"),
+    pytest.param(lambda a, b, c: hf.deflate_raw(a + b + c) + _trailer(a + b + c, crc_flip=1), True, id="wrong-crc"),
+    pytest.param(lambda a, b, c: hf.deflate_raw(a + b + c) + _trailer(a + b + c, size_add=1), True, id="wrong-size"),
+    pytest.param(lambda a, b, c: hf.deflate_stream(a + b + c)[:-3], True, id="trailer-cut"),
+    pytest.param(lambda a, b, c: hf.deflate_stream(a + b + c) + b"garbage", True, id="garbage-after"),
+    pytest.param(lambda a, b, c: hf.deflate_stream(a + b + c)[:-600], True, id="cut-past-shapes"),
+    pytest.param(lambda a, b, c: _sync_flushed(a + b + c) + BAD_BLOCK + _trailer(a + b + c), True,
+                 id="bad-block-past-shapes"),
+    pytest.param(lambda a, b, c: _sync_flushed(a) + BAD_BLOCK + _trailer(a + b + c), False,
+                 id="bad-block-before-shapes"),
+    pytest.param(lambda a, b, c: hf.deflate_stream(a + b + c)[:len(hf.deflate_raw(a)) // 2], False,
+                 id="cut-before-shapes"),
+]
+
+
+@pytest.mark.parametrize("build, numbered", DOC_INFO_FORMS)
+def test_doc_info_however_stored_or_damaged(build, numbered):
+    # ID_MAPPINGS counts the paragraph shapes, so DocInfo is read only as far
+    # as them; the same document with an empty DocInfo gives the plain text.
+    numbering = hf.numbering_record(DEFAULT_OUTLINE, starts=[1, 1])
+    shapes = [hf.para_shape_record(), hf.para_shape_record(H, 0, 1), hf.para_shape_record(H, 1, 1)]
+    counts = [0] * 18
+    counts[11], counts[13] = 1, len(shapes)
+    before = hf.record(17, 0, struct.pack("<18I", *counts)) + numbering
+    filler = random.Random(3).randbytes(2000)
+    after = hf.record(26, 0, filler)  # a style-sized record the reading never needs
+    section = hf.para("목적", shape=1) + hf.para("배경", shape=2) + hf.para("본문")
+    info = build(before, b"".join(shapes), after)
+    out = marlune.convert(hf.hwp_document([section], extra_streams={"DocInfo": info}))
+    plain = marlune.convert(hf.hwp_document([section], extra_streams={"DocInfo": hf.deflate_raw(b"")}))
+    assert out == ("1. 목적\n   - 가. 배경\n\n본문" if numbered else plain)
+    assert plain == "목적\n\n배경\n\n본문"
 
 
 def test_start_numbers_and_separate_numberings():

@@ -55,6 +55,21 @@ def test_headings_from_the_paragraph_shapes(stored):
     assert marlune.convert(package) == "본문\n\n### 끝 제목\n\n# 제목\n\n없는 모양"
 
 
+@pytest.mark.parametrize("damage, expected", [
+    (dict(crc=1), "본문\n\n### 끝 제목\n\n# 제목\n\n없는 모양"),
+    (dict(size=20000), "본문\n\n끝 제목\n\n# 제목\n\n없는 모양"),
+], ids=["wrong-crc", "declared-short"])
+def test_headings_from_a_damaged_header(damage, expected):
+    # A header that does not check out is inflated piece by piece as far as
+    # the paragraphs ask: a wrong CRC is never seen before the shapes' end,
+    # and a header declared shorter loses the shapes past its size.
+    shapes = {k: None for k in range(60)} | {2: 0, 58: 2}
+    section = xf.section(xf.p("본문"), xf.p("끝 제목", shape=58), xf.p("제목", shape=2), xf.p(shape=59),
+                         xf.p("없는 모양", shape=99))
+    package = xf.package([section], outline_shapes=shapes, shape_padding=600)
+    assert marlune.convert(xf.patch_directory(package, "Contents/header.xml", **damage)) == expected
+
+
 def test_deleted_text_spanning_paragraphs_is_left_out():
     out = convert(xf.p(xf.run(xf.t("a", xf.DELETE_BEGIN, "x"))), xf.p(xf.run(xf.t("y", xf.DELETE_END, "b"))))
     assert "x" not in out and "y" not in out and "a" in out and "b" in out
