@@ -13,6 +13,15 @@ bool is_white_space(char32_t c) noexcept {
            c == 0x3000;
 }
 
+// Whether a sequence led by this byte can be white space: ASCII white
+// space, or the lead byte of U+0085 and U+00A0 (0xC2), U+1680 (0xE1),
+// U+2000 to U+205F (0xE2) and U+3000 (0xE3). Hangul and most other text
+// is told apart on this byte alone, without decoding.
+bool may_be_white_space(unsigned char lead) noexcept {
+    if (lead < 0x80) return (lead >= 0x09 && lead <= 0x0D) || lead == 0x20;
+    return lead == 0xC2 || (lead >= 0xE1 && lead <= 0xE3);
+}
+
 bool is_continuation(char byte) noexcept { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
 // The scalar value of the UTF-8 sequence text[start, start + length).
@@ -35,7 +44,7 @@ std::size_t sequence_length(unsigned char lead) noexcept {
 // Length of the leading white space of text.
 std::size_t leading_white_space(std::string_view text) noexcept {
     std::size_t pos = 0;
-    while (pos < text.size()) {
+    while (pos < text.size() && may_be_white_space(static_cast<unsigned char>(text[pos]))) {
         const std::size_t length = sequence_length(static_cast<unsigned char>(text[pos]));
         if (length == 0 || pos + length > text.size() || !is_white_space(decode_utf8(text, pos, length))) break;
         pos += length;
@@ -50,6 +59,7 @@ std::string_view trim_end(std::string_view text) noexcept {
     while (end > 0) {
         std::size_t start = end - 1;
         while (start > 0 && end - start < 4 && is_continuation(text[start])) --start;
+        if (!may_be_white_space(static_cast<unsigned char>(text[start]))) break;
         const std::size_t length = sequence_length(static_cast<unsigned char>(text[start]));
         if (length != end - start || !is_white_space(decode_utf8(text, start, length))) break;
         end = start;
