@@ -3,11 +3,14 @@
 // a malformed part is a parse error as a whole parse would make it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "container/xml_part.hpp"
+#include "xml_nodes.hpp"
 
 namespace marlune {
 namespace {
@@ -94,6 +97,109 @@ TEST(XmlRuns, PartsNotInUtf8AreParsedWhole) {
     ASSERT_TRUE(run && *run);
     EXPECT_STREQ(run->child("p").text().get(), "가");
     EXPECT_FALSE(*runs->next());
+}
+
+// The part's nodes as its runs give them (where runs part is left out),
+// parsed in runs of about run_bytes; or the error text.
+std::string walked(std::string_view xml, std::size_t run_bytes) {
+    const std::size_t usual = set_xml_run_bytes(run_bytes);
+    std::string out;
+    auto runs = XmlRuns::open(buffer_of(xml), "part.xml");
+    for (;;) {
+        if (!runs) {
+            out = display_text(runs.error());
+            break;
+        }
+        auto run = runs->next();
+        if (!run) {
+            out = display_text(run.error());
+            break;
+        }
+        if (!*run) break;
+        test_support::append_nodes(*run, &*runs, out);
+    }
+    set_xml_run_bytes(usual);
+    return out;
+}
+
+std::string repeated(std::string_view piece, std::size_t times) {
+    std::string out;
+    for (std::size_t k = 0; k < times; ++k) out += piece;
+    return out;
+}
+
+const std::size_t kRunSizes[] = {1, 2, 3, 5, 8, 13, 21, 40, 64, 100, 256, 700, 4096};
+
+// Elements larger than a run are skeletons whose rests are read as they are
+// walked: whatever the run size, the walk sees the nodes of a whole parse.
+TEST(XmlRuns, SkeletonsWalkAsTheWholeElement) {
+    const std::string rows = repeated("<tr><tc><subList><p><t>셀 &amp; 값</t></p></subList><cellAddr c='1'/></tc></tr>", 40);
+    const std::string cases[] = {
+        "<s><p id='1'><run><tbl rowCnt='40'><sz/><pos/>" + rows + "</tbl></run><linesegarray/></p></s>",
+        "<s><p><run>" + repeated("<t>a<tab/>b</t>\n  ", 60) + "</run></p><p/></s>",
+        "<s><p><run><t>" + std::string(3000, 'x') + "</t></run></p></s>",
+        "<s><p><run><t>" + std::string(3000, 'x') + " -> y></t></run></p>tail></s>",
+        "<s> lead <p>" + repeated("<!-- c --><![CDATA[<x>]]><?pi x?>text&lt;<e a='&gt;'/>", 50) + "</p> trail </s>",
+        "<s><a><b><c><d>" + repeated("<e>1</e>", 200) + "</d>" + repeated("<f/>", 30) + "</c></b></a></s>",
+        "<s><tc><subList>" + repeated("<p><t>문단</t></p>", 100) + "</subList><cellAddr/><cellSpan/></tc></s>",
+        "<s><p><marlune-rest/>" + repeated("<marlune-rest>x</marlune-rest>", 60) + "</p></s>",
+        "<s><big a='" + std::string(2000, 'v') + "'/><p>" + repeated("<q/>", 500) + "</p></s>",
+        "<s>" + repeated("<p><t>짧은</t></p>", 300) + "</s>",
+    };
+    for (const std::string& xml : cases) {
+        const std::string whole = walked(xml, std::size_t{1} << 30);
+        ASSERT_FALSE(whole.starts_with("Parse error")) << whole;
+        for (const std::size_t run_bytes : kRunSizes) {
+            const std::string skeletons = walked(xml, run_bytes);
+            const auto differ = std::ranges::mismatch(skeletons, whole);
+            const std::size_t at = static_cast<std::size_t>(differ.in1 - skeletons.begin());
+            EXPECT_EQ(skeletons, whole) << "run bytes " << run_bytes << " of " << xml.substr(0, 60) << " differ at " << at
+                                        << ": " << skeletons.substr(at >= 60 ? at - 60 : 0, 120) << " against "
+                                        << whole.substr(at >= 60 ? at - 60 : 0, 120);
+        }
+    }
+}
+
+TEST(XmlRuns, MalformedSkeletonsAreParseErrors) {
+    const std::string rows = repeated("<tr><tc>x</tc></tr>", 50);
+    const std::string cases[] = {
+        "<s><p><tbl>" + rows + "<tr></tbl></p></s>",
+        "<s><p><tbl>" + rows + "</tr></tbl></p></s>",
+        "<s><p><tbl>" + rows + "<tr a='1></tr></tbl></p></s>",
+        "<s><p><tbl>" + rows + "</tbl></q></s>",
+        "<s><p><tbl>" + rows + "<tr><tc>x</td></tr></tbl></p></s>",
+        "<s><p><tbl>" + rows,
+    };
+    for (const std::string& xml : cases) {
+        for (const std::size_t run_bytes : kRunSizes) {
+            EXPECT_TRUE(walked(xml, run_bytes).starts_with("Parse error: malformed XML ("))
+                << "run bytes " << run_bytes << " of " << xml.substr(xml.size() - 40);
+        }
+    }
+}
+
+// A skeleton keeps an element's first and last small children, so lookups
+// by name find the properties written around its content.
+TEST(XmlRuns, SkeletonsKeepTheFirstAndLastChildren) {
+    const std::string xml = "<s><tc><cellSz w='9'/><subList>" + repeated("<p><t>문단</t></p>", 2000) +
+                            "</subList><cellAddr colAddr='3'/><cellSpan rowSpan='2'/></tc></s>";
+    const std::size_t usual = set_xml_run_bytes(4096);
+    auto runs = XmlRuns::open(buffer_of(xml), "part.xml");
+    ASSERT_TRUE(runs.has_value());
+    auto run = runs->next();
+    ASSERT_TRUE(run && *run);
+    const pugi::xml_node cell = run->first_child();
+    EXPECT_STREQ(child_named(cell, "cellSz").attribute("w").value(), "9");
+    EXPECT_STREQ(child_named(cell, "cellAddr").attribute("colAddr").value(), "3");
+    EXPECT_STREQ(child_named(cell, "cellSpan").attribute("rowSpan").value(), "2");
+    std::size_t paragraphs = 0;
+    for (XmlChildren children(&*runs, child_named(cell, "subList")); children.next();) ++paragraphs;
+    EXPECT_EQ(paragraphs, 2000u);
+    // Walked once: a second walk of the same node no longer reads the rest.
+    std::size_t again = 0;
+    for (XmlChildren children(&*runs, child_named(cell, "subList")); children.next();) ++again;
+    EXPECT_LT(again, 2000u);
+    set_xml_run_bytes(usual);
 }
 
 }  // namespace

@@ -31,10 +31,22 @@ private:
 
 // A large part read a run of its root's children at a time: the DOM of a
 // run is released before the next is parsed, so the part costs its bytes
-// and one run's nodes, not a DOM of the whole (several times its size when
-// it holds many small elements). A run ends after whole children once it
-// holds kRunBytes or more; a child larger than that is one run. A part not
-// in UTF-8 (a byte order mark or NULs up front) is parsed whole, as one run.
+// and about a run's nodes, not a DOM of the whole (several times its size
+// when it holds many small elements). A run ends after whole children once
+// it holds a run's bytes or more.
+//
+// A child larger than a run (a paragraph holding a table of a hundred
+// thousand rows) is parsed as a skeleton: its start and end tags, its first
+// children, its last few small ones, and between them a placeholder for the
+// rest. Skeletons nest: a large child among the first children is itself a
+// skeleton. XmlChildren, given the run's parser, walks a node's children
+// with the placeholders' children parsed a run at a time as they are
+// reached, so a walk sees every child once, in order. Lookups by name
+// (child_named) see the skeleton only: the first and last children, where
+// an element's properties stand.
+//
+// A part not in UTF-8 (a byte order mark or NULs up front) is parsed whole,
+// as one run.
 class XmlRuns {
 public:
     static constexpr std::size_t kRunBytes = std::size_t{1} << 20;
@@ -42,28 +54,56 @@ public:
     // The part's bytes, scanned up to its root's start tag.
     static Result<XmlRuns> open(ByteBuffer bytes, std::string_view name);
 
+    XmlRuns(XmlRuns&&) noexcept;
+    ~XmlRuns();
+
     // The root element's name without its namespace prefix.
     std::string_view root_name() const noexcept;
 
     // The next run parsed: a node whose children are the root's children
     // in it; an empty node once there are no more; a parse error naming the
-    // part when the run is malformed or the root is never closed.
+    // part when the run is malformed, the root is never closed, or a
+    // skeleton's rest walked since the last call was malformed.
     Result<pugi::xml_node> next();
 
-private:
-    XmlRuns(ByteBuffer bytes, std::string_view name);
-    Result<pugi::xml_node> parse_whole();
-    Result<pugi::xml_node> parse_run(std::size_t end, std::size_t next);
-    HwpError malformed(std::string_view why) const;
+    struct Part;
+    class Runs;
 
-    ByteBuffer bytes_;
-    std::string name_;
+private:
+    friend class XmlChildren;
+    explicit XmlRuns(std::unique_ptr<Part> part);
+
+    // The parser refers to the part: declared after it, so released first.
+    std::unique_ptr<Part> part_;
+    std::unique_ptr<Runs> runs_;  // the root's children
     std::string root_name_;
-    std::unique_ptr<pugi::xml_document> document_;
-    std::size_t at_ = 0;      // where the next run starts
-    bool whole_ = false;      // not UTF-8: parsed whole on the first call
-    bool finished_ = false;
+    pugi::xml_node whole_root_;  // a part parsed whole: its root, until returned
 };
+
+// The children of a node, in order, a skeleton's rest parsed a run at a
+// time where it stands. Nodes it returns stay valid until the next call.
+// Each rest is walked once: a second walk of the same node skips it.
+class XmlChildren {
+public:
+    // runs: the parser the node's run came from; null for a part parsed whole.
+    XmlChildren(XmlRuns* runs, pugi::xml_node parent) noexcept;
+    XmlChildren(const XmlChildren&) = delete;
+    XmlChildren& operator=(const XmlChildren&) = delete;
+    ~XmlChildren();
+
+    // The next child node of any type; an empty node after the last.
+    pugi::xml_node next();
+
+private:
+    XmlRuns::Part* part_;
+    pugi::xml_node next_;                 // the next of the parent's own children
+    std::unique_ptr<XmlRuns::Runs> rest_; // a placeholder's children, being read
+    pugi::xml_node rest_next_;            // the next child of the rest's current run
+};
+
+// For tests: the bytes of a run (and so the size from which an element is
+// parsed as a skeleton); returns the size it replaces.
+std::size_t set_xml_run_bytes(std::size_t bytes) noexcept;
 
 // The element's name without its namespace prefix.
 inline std::string_view local_name(pugi::xml_node node) noexcept {

@@ -551,7 +551,7 @@ Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, cons
             auto run = runs->next();
             if (!run) return std::unexpected(std::move(run.error()));
             if (!*run) break;
-            walker.walk_run(*run);
+            walker.walk_run(*run, *runs);
             if (first && options.headers) collect_master_pages(*run, master_pages);
         }
         ++document.metadata.sections;
@@ -565,5 +565,7 @@ Result<tree::Document> build_hwpx_tree(std::span<const std::uint8_t> bytes, cons
     document.metadata.version = read_package_version(*zip);
     return document;
 }
+
+std::size_t set_hwpx_run_bytes(std::size_t bytes) noexcept { return set_xml_run_bytes(bytes); }
 
 }  // namespace marlune

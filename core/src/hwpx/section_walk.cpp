@@ -6,6 +6,7 @@
 #include "hwpx/section_walk.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "container/xml_part.hpp"
@@ -20,13 +21,6 @@ bool is_element(pugi::xml_node node) noexcept { return node.type() == pugi::node
 std::uint32_t attribute_u32(pugi::xml_node node, const char* name, std::uint32_t fallback) {
     const pugi::xml_attribute attribute = node.attribute(name);
     return attribute ? attribute.as_uint(fallback) : fallback;
-}
-
-// The branch of an hp:switch a reader takes: the first hp:case (the
-// current form of the object), else hp:default (its older stand-in).
-pugi::xml_node chosen_branch(pugi::xml_node choice) {
-    pugi::xml_node case_branch = child_named(choice, "case");
-    return case_branch ? case_branch : child_named(choice, "default");
 }
 
 // Objects a tool may leave outside any run: tables, pictures, equations,
@@ -142,10 +136,12 @@ void SectionWalker::begin_section() {
     first_run_ = true;
 }
 
-void SectionWalker::walk_run(pugi::xml_node run) {
+void SectionWalker::walk_run(pugi::xml_node run, XmlRuns& runs) {
     // The section's definition stands in its first paragraph, in the first run.
     if (std::exchange(first_run_, false)) outline_numbering_ = outline_numbering(run);
+    runs_ = &runs;
     walk_blocks(run, document_.body, 0);
+    runs_ = nullptr;
 }
 
 std::vector<tree::Block> SectionWalker::walk_list(pugi::xml_node node) {
@@ -160,18 +156,20 @@ std::vector<tree::Block> SectionWalker::walk_list(pugi::xml_node node) {
 // they are blocks where they stand.
 void SectionWalker::walk_blocks(pugi::xml_node node, std::vector<tree::Block>& out, int depth) {
     if (depth > MAX_XML_NESTING) return;
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (!is_element(child)) continue;
-        const std::string_view name = local_name(child);
-        if (name == "p") {
-            walk_paragraph(child, out, depth + 1);
-        } else if (name == "subList" || name == "paraList" || name == "memogroup" || name == "memo") {
-            walk_blocks(child, out, depth + 1);
-        } else if (is_stray_object(name)) {
-            tree::Paragraph paragraph;
-            walk_inline(child, paragraph, out, depth + 1);
-            if (!paragraph.inlines.empty()) out.push_back(tree::Block{std::move(paragraph)});
-        }
+    for (XmlChildren children(runs_, node); const pugi::xml_node child = children.next();) walk_block(child, out, depth);
+}
+
+void SectionWalker::walk_block(pugi::xml_node child, std::vector<tree::Block>& out, int depth) {
+    if (!is_element(child)) return;
+    const std::string_view name = local_name(child);
+    if (name == "p") {
+        walk_paragraph(child, out, depth + 1);
+    } else if (name == "subList" || name == "paraList" || name == "memogroup" || name == "memo") {
+        walk_blocks(child, out, depth + 1);
+    } else if (is_stray_object(name)) {
+        tree::Paragraph paragraph;
+        walk_inline(child, paragraph, out, depth + 1);
+        if (!paragraph.inlines.empty()) out.push_back(tree::Block{std::move(paragraph)});
     }
 }
 
@@ -181,7 +179,7 @@ void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tr
     space_owed_ = false;
     std::vector<tree::Block> after;
     const std::uint8_t outer_emphasis = emphasis_;  // a paragraph inside a run's object
-    for (pugi::xml_node run = paragraph_node.first_child(); run; run = run.next_sibling()) {
+    for (XmlChildren runs(runs_, paragraph_node); const pugi::xml_node run = runs.next();) {
         if (!is_element(run)) continue;
         const std::string_view name = local_name(run);
         emphasis_ = 0;
@@ -189,7 +187,7 @@ void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tr
             if (setup_.emphasis) emphasis_ = setup_.emphasis(attribute_u32(run, "charPrIDRef", UINT32_MAX));
             const RunFonts fonts =
                 setup_.run_fonts ? setup_.run_fonts(attribute_u32(run, "charPrIDRef", UINT32_MAX)) : RunFonts{};
-            for (pugi::xml_node item = run.first_child(); item; item = item.next_sibling()) {
+            for (XmlChildren items(runs_, run); const pugi::xml_node item = items.next();) {
                 if (!is_element(item)) continue;
                 run_fonts_ = fonts;  // again after each object: its own runs set their fonts
                 walk_inline(item, paragraph, after, depth + 1);
@@ -227,14 +225,14 @@ void SectionWalker::walk_inline(pugi::xml_node node, tree::Paragraph& paragraph,
     if (name == "t") {
         walk_text(node, paragraph);
     } else if (name == "ctrl") {
-        for (pugi::xml_node item = node.first_child(); item; item = item.next_sibling()) {
+        for (XmlChildren items(runs_, node); const pugi::xml_node item = items.next();) {
             if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
         }
     } else if (name == "fieldBegin") {
         begin_field(node);
         // A memo keeps its text in the field; like a hidden comment it is
         // a note on the text where it stands.
-        if (child_named(node, "subList") && !deleting_) walk_note(node, tree::NoteKind::Footnote, paragraph, depth + 1);
+        if (!deleting_) walk_memo(node, paragraph, depth + 1);
     } else if (name == "fieldEnd") {
         end_field(node, paragraph);
     } else if (name == "footNote" || name == "endNote") {
@@ -259,9 +257,7 @@ void SectionWalker::walk_inline(pugi::xml_node node, tree::Paragraph& paragraph,
         paragraph.inlines.push_back(tree::Equation{child_named(node, "script").text().get()});
         link_run_open_ = false;
     } else if (name == "switch") {
-        for (pugi::xml_node item = chosen_branch(node).first_child(); item; item = item.next_sibling()) {
-            if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
-        }
+        walk_switch(node, paragraph, after, depth);
     } else if (name == "autoNum") {
         walk_auto_number(node, paragraph);
     } else if (name == "newNum") {
@@ -285,11 +281,29 @@ void SectionWalker::walk_inline(pugi::xml_node node, tree::Paragraph& paragraph,
         // the text of one that stands in the line like a character may read
         // as part of the sentence.
         const bool as_character = std::string_view(child_named(node, "pos").attribute("treatAsChar").value()) == "1";
-        for (pugi::xml_node item = node.first_child(); item; item = item.next_sibling()) {
+        for (XmlChildren items(runs_, node); const pugi::xml_node item = items.next();) {
             if (!is_element(item)) continue;
             if (as_character && local_name(item) == "drawText") walk_box_text(item, paragraph, after, depth + 1);
             else walk_inline(item, paragraph, after, depth + 1);
         }
+    }
+}
+
+// The branch of an hp:switch a reader takes: the first hp:case (the
+// current form of the object), else hp:default (its older stand-in), which
+// follows the cases. A skeleton's case may wait in its rest: then the
+// branch is the first met.
+void SectionWalker::walk_switch(pugi::xml_node choice, tree::Paragraph& paragraph, std::vector<tree::Block>& after,
+                                int depth) {
+    const auto walk_branch = [&](pugi::xml_node branch) {
+        for (XmlChildren items(runs_, branch); const pugi::xml_node item = items.next();) {
+            if (is_element(item)) walk_inline(item, paragraph, after, depth + 1);
+        }
+    };
+    if (const pugi::xml_node case_branch = child_named(choice, "case")) return walk_branch(case_branch);
+    for (XmlChildren children(runs_, choice); const pugi::xml_node child = children.next();) {
+        const std::string_view name = is_element(child) ? local_name(child) : std::string_view();
+        if (name == "case" || name == "default") return walk_branch(child);
     }
 }
 
@@ -362,7 +376,7 @@ void SectionWalker::walk_entry_field(pugi::xml_node field, tree::Paragraph& para
     }
     const std::string_view selected = field.attribute("selectedValue").value();
     if (selected.empty()) return;
-    for (pugi::xml_node item : field.children()) {
+    for (XmlChildren items(runs_, field); const pugi::xml_node item = items.next();) {
         if (local_name(item) == "listItem" && selected == item.attribute("value").value()) {
             const std::string_view shown = item.attribute("displayText").value();
             append_form_text(paragraph, shown.empty() ? selected : shown);
@@ -385,7 +399,7 @@ void SectionWalker::append_form_text(tree::Paragraph& paragraph, std::string_vie
 // elements whose tails carry the text that follows; deleted text of tracked
 // changes lies between deleteBegin and deleteEnd.
 void SectionWalker::walk_text(pugi::xml_node text, tree::Paragraph& paragraph) {
-    for (pugi::xml_node item = text.first_child(); item; item = item.next_sibling()) {
+    for (XmlChildren items(runs_, text); const pugi::xml_node item = items.next();) {
         if (item.type() == pugi::node_pcdata || item.type() == pugi::node_cdata) {
             append_text(paragraph, item.value());
             continue;
@@ -475,6 +489,26 @@ void SectionWalker::end_field(pugi::xml_node field, tree::Paragraph& paragraph) 
     if (closed.held && typed) append_text(paragraph, closed.text);
 }
 
+// A memo keeps its text in its field's sub-list: a note on the text where
+// it stands, from the first sub-list on (which a skeleton may keep in its
+// rest).
+void SectionWalker::walk_memo(pugi::xml_node field, tree::Paragraph& paragraph, int depth) {
+    std::optional<std::uint32_t> index;
+    std::vector<tree::Block> blocks;
+    for (XmlChildren children(runs_, field); const pugi::xml_node child = children.next();) {
+        if (!index) {
+            if (!is_element(child) || local_name(child) != "subList") continue;
+            index = static_cast<std::uint32_t>(document_.notes.size());
+            document_.notes.push_back(tree::Note{tree::NoteKind::Footnote, {}});
+            paragraph.inlines.emplace_back(std::in_place_type<tree::NoteRef>, *index);
+        }
+        if (depth + 1 <= MAX_XML_NESTING) walk_block(child, blocks, depth + 1);
+    }
+    if (!index) return;
+    document_.notes[*index].blocks = std::move(blocks);
+    link_run_open_ = false;
+}
+
 // A note's reference goes where it stands; its paragraphs go to the note.
 void SectionWalker::walk_note(pugi::xml_node note, tree::NoteKind kind, tree::Paragraph& paragraph, int depth) {
     const auto index = static_cast<std::uint32_t>(document_.notes.size());
@@ -494,7 +528,10 @@ tree::Table SectionWalker::walk_table(pugi::xml_node table_node, int depth) {
     table.columns = attribute_u32(table_node, "colCnt", 0);
     std::uint32_t row_index = 0;
     std::uint32_t widest_row = 0;
-    for (pugi::xml_node child = table_node.first_child(); child; child = child.next_sibling()) {
+    // Each cell's place in record order (its hp:tr, its place in it), for
+    // cells that do not tile the grid their addresses give.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> record_places;
+    for (XmlChildren children(runs_, table_node); const pugi::xml_node child = children.next();) {
         if (!is_element(child)) continue;
         const std::string_view name = local_name(child);
         if (name == "caption") {
@@ -504,7 +541,7 @@ tree::Table SectionWalker::walk_table(pugi::xml_node table_node, int depth) {
         }
         if (name != "tr") continue;
         std::uint32_t column_index = 0;
-        for (pugi::xml_node cell_node = child.first_child(); cell_node; cell_node = cell_node.next_sibling()) {
+        for (XmlChildren cells(runs_, child); const pugi::xml_node cell_node = cells.next();) {
             if (!is_element(cell_node) || local_name(cell_node) != "tc") continue;
             const pugi::xml_node address = child_named(cell_node, "cellAddr");
             const pugi::xml_node span = child_named(cell_node, "cellSpan");
@@ -512,6 +549,7 @@ tree::Table SectionWalker::walk_table(pugi::xml_node table_node, int depth) {
                             attribute_u32(span, "rowSpan", 1), attribute_u32(span, "colSpan", 1), {}};
             walk_blocks(cell_node, cell.blocks, depth + 1);
             table.cells.push_back(std::move(cell));
+            record_places.emplace_back(row_index, column_index);
             ++column_index;
         }
         widest_row = std::max(widest_row, column_index);
@@ -522,19 +560,10 @@ tree::Table SectionWalker::walk_table(pugi::xml_node table_node, int depth) {
         table.by_address = false;
         table.rows = row_index;
         table.columns = widest_row;
-        std::uint32_t r = 0, c = 0;
-        std::size_t k = 0;
-        for (pugi::xml_node child : table_node.children()) {
-            if (local_name(child) != "tr") continue;
-            c = 0;
-            for (pugi::xml_node cell_node : child.children()) {
-                if (local_name(cell_node) != "tc" || k >= table.cells.size()) continue;
-                tree::Cell& cell = table.cells[k++];
-                cell.row = r;
-                cell.column = c++;
-                cell.row_span = cell.column_span = 1;
-            }
-            ++r;
+        for (std::size_t k = 0; k < table.cells.size(); ++k) {
+            tree::Cell& cell = table.cells[k];
+            std::tie(cell.row, cell.column) = record_places[k];
+            cell.row_span = cell.column_span = 1;
         }
     }
     return table;
@@ -544,7 +573,12 @@ tree::Image SectionWalker::walk_picture(pugi::xml_node picture, int depth) {
     tree::Image image;
     const pugi::xml_node img = child_named(picture, "img");
     if (setup_.picture_name) setup_.picture_name(img.attribute("binaryItemIDRef").value(), image);
-    image.caption = caption_text(child_named(picture, "caption"), depth + 1);
+    for (XmlChildren children(runs_, picture); const pugi::xml_node child = children.next();) {
+        if (is_element(child) && local_name(child) == "caption") {
+            image.caption = caption_text(child, depth + 1);
+            break;
+        }
+    }
     return image;
 }
 

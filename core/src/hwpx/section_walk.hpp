@@ -17,6 +17,8 @@
 
 namespace marlune {
 
+class XmlRuns;
+
 // XML nesting the walk follows (paragraph in cell in table in text box ...);
 // deeper content is left out, so a crafted part cannot exhaust the stack.
 inline constexpr int MAX_XML_NESTING = 96;
@@ -64,8 +66,9 @@ public:
     // A section, read a run of its children at a time: begun, then each
     // run (a node holding some of the section's children) walked in order.
     // Its blocks go to the body; notes, headers and footers to their lists.
+    // A run's nodes may be skeletons whose rest its parser reads as they are walked.
     void begin_section();
-    void walk_run(pugi::xml_node run);
+    void walk_run(pugi::xml_node run, XmlRuns& runs);
 
     // The paragraphs under node (a master page, a sub-list) as blocks.
     std::vector<tree::Block> walk_list(pugi::xml_node node);
@@ -84,6 +87,7 @@ private:
     };
 
     void walk_blocks(pugi::xml_node node, std::vector<tree::Block>& out, int depth);
+    void walk_block(pugi::xml_node child, std::vector<tree::Block>& out, int depth);
     void walk_paragraph(pugi::xml_node paragraph, std::vector<tree::Block>& out, int depth);
     void walk_inline(pugi::xml_node node, tree::Paragraph& paragraph, std::vector<tree::Block>& after, int depth);
     void walk_text(pugi::xml_node text, tree::Paragraph& paragraph);
@@ -92,6 +96,8 @@ private:
     void walk_auto_number(pugi::xml_node number, tree::Paragraph& paragraph);
     void walk_box_text(pugi::xml_node text, tree::Paragraph& paragraph, std::vector<tree::Block>& after, int depth);
     void append_form_text(tree::Paragraph& paragraph, std::string_view text);
+    void walk_switch(pugi::xml_node choice, tree::Paragraph& paragraph, std::vector<tree::Block>& after, int depth);
+    void walk_memo(pugi::xml_node field, tree::Paragraph& paragraph, int depth);
     void walk_note(pugi::xml_node note, tree::NoteKind kind, tree::Paragraph& paragraph, int depth);
     tree::Table walk_table(pugi::xml_node table, int depth);
     tree::Image walk_picture(pugi::xml_node picture, int depth);
@@ -119,6 +125,7 @@ private:
     // Where the last box standing in a line ended its paragraph's text.
     std::tuple<const tree::Paragraph*, std::size_t, std::size_t> box_end_{nullptr, 0, 0};
     bool first_run_ = false;                          // the next run walked is the section's first
+    XmlRuns* runs_ = nullptr;                         // the parser of the run being walked; none for a whole part
 };
 
 }  // namespace marlune
