@@ -544,6 +544,14 @@ PyObject* py_set_streamed_section_bytes(PyObject*, PyObject* bytes) {
     return PyLong_FromSize_t(marlune::set_streamed_section_bytes(size));
 }
 
+// For tests: the run size HWPX sections are parsed in, larger elements as
+// skeletons; returns the size it replaces.
+PyObject* py_set_hwpx_run_bytes(PyObject*, PyObject* bytes) {
+    const std::size_t size = PyLong_AsSize_t(bytes);
+    if (size == static_cast<std::size_t>(-1) && PyErr_Occurred() != nullptr) return nullptr;
+    return PyLong_FromSize_t(marlune::set_hwpx_run_bytes(size));
+}
+
 PyMethodDef module_functions[] = {
     {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_convert)), METH_FASTCALL | METH_KEYWORDS,
      "convert(source, /, tables='auto', notes=True, headers=False, equations='latex', emphasis=True, "
@@ -571,6 +579,11 @@ PyMethodDef module_functions[] = {
      "_set_streamed_section_bytes(size, /)\n--\n\n"
      "For tests: compressed HWP sections stored in at least size bytes are walked as they inflate\n"
      "(0: every one); returns the size it replaces. The output is the same either way."},
+    {"_set_hwpx_run_bytes", py_set_hwpx_run_bytes, METH_O,
+     "_set_hwpx_run_bytes(size, /)\n--\n\n"
+     "For tests: HWPX sections are parsed in runs of about size bytes, a larger element as a\n"
+     "skeleton whose rest is parsed as it is walked; returns the size it replaces. The output is\n"
+     "the same either way."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -58,3 +58,8 @@ def equation_to_latex(script: str, /) -> str:
 def _set_streamed_section_bytes(size: int, /) -> int:
     """For tests: compressed HWP sections stored in at least size bytes are
     walked as they inflate (0: every one); returns the size it replaces."""
+
+def _set_hwpx_run_bytes(size: int, /) -> int:
+    """For tests: HWPX sections are parsed in runs of about size bytes, a
+    larger element as a skeleton whose rest is parsed as it is walked;
+    returns the size it replaces."""

@@ -58,6 +58,12 @@ Result<ConvertedDocument> convert_bytes(std::span<const std::uint8_t> bytes, con
 // the memory a large section takes differs. Returns the size it replaces.
 std::size_t set_streamed_section_bytes(std::size_t bytes) noexcept;
 
+// For tests: HWPX sections are parsed in runs of about this many bytes, an
+// element larger than that as a skeleton whose rest is parsed as it is
+// walked (smaller: more and smaller skeletons). The output is the same
+// either way. Returns the size it replaces.
+std::size_t set_hwpx_run_bytes(std::size_t bytes) noexcept;
+
 // An equation editor script ("{a} over {b}") as LaTeX ("\\frac{a}{b}") on
 // one line; empty for a script that shows nothing.
 std::string equation_to_latex(std::string_view script);
