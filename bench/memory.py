@@ -6,7 +6,9 @@ Python str) in a fresh process, its peak RSS read from the kernel.
 
 Sections are built from our fixture writers, one chunk repeated: "tiny" is
 many small elements (one-character runs, line breaks, tabs), "long" is long
-text runs, "tables" is a table per paragraph. The bound checked is 2.5 times
+text runs, "tables" is a table per paragraph, "bigtable" one paragraph
+holding one table of all the rows, "onecell" one paragraph holding a table
+of one cell that holds all the paragraphs. The bound checked is 2.5 times
 the inflated section plus 128 MiB, for the whole process (the interpreter
 with marlune imported, measured the same way, is printed as the base).
 """
@@ -40,15 +42,33 @@ def hwpx_chunk(mix: str) -> str:
         return "".join(xf.p(run, run, run) for _ in range(300))
     if mix == "long":
         return "".join(xf.p("긴 문장의 본문 텍스트 " * 300) for _ in range(7))
+    if mix == "bigtable":
+        return "".join("<hp:tr>" + "".join(xf.cell(f"{r}-{c}", r, c) for c in range(4)) + "</hp:tr>"
+                       for r in range(80))
+    if mix == "onecell":
+        return "".join(xf.p(f"{n} 번째 문단의 본문 텍스트") for n in range(500))
     cells = [[xf.cell(f"{r}-{c}", r, c) for c in range(4)] for r in range(4)]
     return "".join(xf.p(xf.table(cells, 4, 4)) for _ in range(40))
+
+
+def hwpx_frame(mix: str) -> tuple[str, str]:
+    """What the repeated chunks stand in: the section itself, or one
+    paragraph's table (of many rows, or of one cell)."""
+    inner = xf.p(xf.run("\x00")) if mix in ("bigtable", "onecell") else "\x00"
+    head, tail = xf.section(inner).split("\x00")
+    if mix == "bigtable":
+        return head + '<hp:tbl rowCnt="0" colCnt="4">', "</hp:tbl>" + tail
+    if mix == "onecell":
+        return (head + '<hp:tbl rowCnt="1" colCnt="1"><hp:tr><hp:tc><hp:subList>',
+                '</hp:subList><hp:cellAddr colAddr="0" rowAddr="0"/></hp:tc></hp:tr></hp:tbl>' + tail)
+    return head, tail
 
 
 def hwpx_package(mib: int, mix: str, path: Path) -> int:
     """Writes a package whose one section holds about mib MiB of XML; returns
     the section's size."""
     chunk = hwpx_chunk(mix).encode()
-    head, tail = xf.section("\x00").encode().split(b"\x00")
+    head, tail = (part.encode() for part in hwpx_frame(mix))
     repeats = max(1, mib * MIB // len(chunk))
     base = xf.package([xf.section(xf.p("x"))])
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as out:
@@ -90,7 +110,7 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--mib", type=int, nargs="*", default=[64, 200])
     parser.add_argument("--hwp-mib", type=int, nargs="*", default=[255])
-    parser.add_argument("--mix", nargs="*", default=["tiny", "long", "tables"])
+    parser.add_argument("--mix", nargs="*", default=["tiny", "long", "tables", "bigtable", "onecell"])
     parser.add_argument("--keep", type=Path, help="folder to keep the documents in")
     args = parser.parse_args()
     base = peak_rss("import marlune")

@@ -5,7 +5,8 @@
 OUTDIR/<target>/ receives one file per seed: record streams for the record
 and section targets, PARA_TEXT payloads for the paragraph-text target,
 deflated sections (with and without their trailer) for the inflate target,
-whole documents for the document and compound_file targets, ViewText
+whole documents for the document and compound_file targets, section parts
+behind a run size for the XML runs target, ViewText
 streams (and plain bodies to be encrypted) for the distribution target,
 HWP 3.0 bodies (behind the header the hwp3 target writes) and whole files for hwp3.
 """
@@ -67,6 +68,15 @@ def hwpx_packages() -> dict[str, bytes]:
     }
 
 
+def hwpx_sections() -> list[str]:
+    rows = [[xf.cell(f"{r}-{c}", r, c) for c in range(3)] for r in range(30)]
+    return [
+        xf.section(xf.p("앞"), xf.p(xf.table(rows, 30, 3, "설명")), xf.p("뒤")),
+        xf.section(xf.p(*(xf.run(xf.t(f"조각{n}", xf.TAB)) for n in range(50)))),
+        xf.section("<!-- c --><![CDATA[<x>]]>" + xf.p("긴 " * 300) + "<?pi x?>" + xf.p(xf.equation("a over b"))),
+    ]
+
+
 def hwp3_seeds() -> dict[str, bytes]:
     cells = [h3.cell(0, 0, 0, 0, 2000, 1000, h3.p("합친 칸")), h3.cell(0, 1, 0, 1000, 1000, 1000, h3.p("a")),
              h3.cell(1, 1, 1000, 1000, 1000, 1000, h3.p("b"))]
@@ -83,7 +93,8 @@ def hwp3_seeds() -> dict[str, bytes]:
 
 def main() -> None:
     out = Path(sys.argv[1])
-    for target in ("records", "section", "para_text", "document", "compound_file", "hwpx", "inflate", "distribution", "hwp3"):
+    for target in ("records", "section", "para_text", "document", "compound_file", "hwpx", "xml_runs", "inflate",
+                   "distribution", "hwp3"):
         (out / target).mkdir(parents=True, exist_ok=True)
     for n, section in enumerate(SECTIONS):
         (out / "records" / f"section{n}").write_bytes(section)
@@ -105,6 +116,9 @@ def main() -> None:
         (out / "compound_file" / name).write_bytes(data)
     for name, data in hwpx_packages().items():
         (out / "hwpx" / name).write_bytes(data)
+    # First byte: the run size's index.
+    for n, section in enumerate(hwpx_sections()):
+        (out / "xml_runs" / f"section{n}").write_bytes(bytes([n]) + section.encode())
     # First byte: bit 0 compressed, bit 1 encrypt the plain body that follows the record data.
     for n, section in enumerate(SECTIONS[:4]):
         stream = hf.view_text_stream(section, seed=0x4D3D1806 + n)

@@ -7,7 +7,7 @@
 set -euo pipefail
 build=$1; shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(records para_text section document compound_file hwpx inflate distribution hwp3)
+[ ${#targets[@]} -gt 0 ] || targets=(records para_text section document compound_file hwpx xml_runs inflate distribution hwp3)
 seconds=${FUZZ_SECONDS:-120}
 root=$(cd "$(dirname "$0")/.." && pwd)
 python=${PYTHON_FOR_SEEDS:-$root/.venv/bin/python}
