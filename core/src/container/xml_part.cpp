@@ -144,60 +144,35 @@ Result<std::unique_ptr<XmlPart>> XmlPart::parse(ByteBuffer bytes, std::string_vi
     return part;
 }
 
-// An element larger than the smallest run: where its start tag and its end
-// tag begin, where it ends, and how many elements it holds (itself
-// included), in the order of their start tags.
-struct XmlExtent {
-    std::size_t start;
-    std::size_t close;
-    std::size_t end;
-    std::size_t elements;
-};
+std::string_view XmlRuns::Part::xml() const noexcept {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
 
-// A skeleton's rest: children in [begin, end), at that many skeletons deep.
-struct XmlHole {
-    std::size_t begin;
-    std::size_t end;
-    unsigned level;
-};
+std::size_t XmlRuns::Part::run_budget(unsigned level) const noexcept {
+    return std::max<std::size_t>(run_bytes >> std::min(level, kRunHalvings), 1);
+}
 
-// What the parsers of one part share: its bytes, the large elements found
-// in it, the placeholders of the skeletons alive, and the first error met
-// where it could not be returned.
-struct XmlRuns::Part {
-    ByteBuffer bytes;
-    std::string name;
-    std::size_t run_bytes = g_run_bytes.load(std::memory_order_relaxed);
-    std::vector<XmlExtent> large;  // by start
-    std::unordered_map<const void*, XmlHole> holes;
-    std::optional<HwpError> error;
+std::size_t XmlRuns::Part::tail_bytes() const noexcept {
+    return std::clamp(run_bytes / 16, kMinTailBytes, kMaxTailBytes);
+}
 
-    std::string_view xml() const noexcept {
-        return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-    }
-    std::size_t run_budget(unsigned level) const noexcept {
-        return std::max<std::size_t>(run_bytes >> std::min(level, kRunHalvings), 1);
-    }
-    std::size_t tail_bytes() const noexcept { return std::clamp(run_bytes / 16, kMinTailBytes, kMaxTailBytes); }
-    // Whether the element is parsed as a skeleton when over budget: not
-    // when it holds only text and no more than the tail's bytes.
-    bool splits(const XmlExtent& element, std::size_t budget) const noexcept {
-        const std::size_t size = element.end - element.start;
-        return size > budget && (element.elements > 1 || size > tail_bytes());
-    }
-    HwpError malformed(std::string_view why) const { return malformed_part(why, name); }
-    void fail(HwpError failure) {
-        if (!error) error = std::move(failure);
-    }
+bool XmlRuns::Part::splits(const XmlExtent& element, std::size_t budget) const noexcept {
+    const std::size_t size = element.end - element.start;
+    return size > budget && (element.elements > 1 || size > tail_bytes());
+}
 
-    const XmlExtent* large_at(std::size_t start) const noexcept {
-        const auto found = std::ranges::lower_bound(large, start, {}, &XmlExtent::start);
-        return found != large.end() && found->start == start ? &*found : nullptr;
-    }
+HwpError XmlRuns::Part::malformed(std::string_view why) const { return malformed_part(why, name); }
 
-    // Indexes the elements larger than the smallest run within the element
-    // starting at start; false when it is never closed.
-    bool index_large(std::size_t start) {
+void XmlRuns::Part::fail(HwpError failure) {
+    if (!error) error = std::move(failure);
+}
+
+const XmlExtent* XmlRuns::Part::large_at(std::size_t start) const noexcept {
+    const auto found = std::ranges::lower_bound(large, start, {}, &XmlExtent::start);
+    return found != large.end() && found->start == start ? &*found : nullptr;
+}
+
+bool XmlRuns::Part::index_large(std::size_t start) {
         const std::string_view text = xml();
         const std::size_t threshold = run_budget(kRunHalvings);
         std::vector<std::pair<std::size_t, std::size_t>> open;  // start, elements up to it
@@ -228,8 +203,7 @@ struct XmlRuns::Part {
         const auto repeated = std::ranges::unique(large, {}, &XmlExtent::start);
         large.erase(repeated.begin(), repeated.end());
         return true;
-    }
-};
+}
 
 namespace {
 
@@ -392,10 +366,11 @@ public:
         if (whole_) return parse_whole();
         const std::string_view xml = part_.xml();
         const std::size_t budget = part_.run_budget(level_);
+        const bool indexed = !part_.large.empty();
         int depth = 0;
         std::size_t child = at_;
         for (std::size_t k = xml.find('<', at_); k < end_; k = xml.find('<', k)) {
-            if (depth == 0 && !part_.large.empty()) {
+            if (indexed && depth == 0) {
                 if (const XmlExtent* large = part_.large_at(k)) {
                     if (part_.splits(*large, budget)) return skeleton_after_run(*large);
                     k = large->end;  // small enough: it goes whole
@@ -536,10 +511,13 @@ XmlRuns::XmlRuns(std::unique_ptr<Part> part) : part_(std::move(part)) {}
 XmlRuns::XmlRuns(XmlRuns&&) noexcept = default;
 XmlRuns::~XmlRuns() = default;
 
+void XmlChildren::drop_rest() noexcept { delete std::exchange(rest_, nullptr); }
+
 Result<XmlRuns> XmlRuns::open(ByteBuffer bytes, std::string_view name) {
     auto part = std::make_unique<Part>();
     part->bytes = std::move(bytes);
     part->name = name;
+    part->run_bytes = g_run_bytes.load(std::memory_order_relaxed);
     XmlRuns runs(std::move(part));
     Part& shared = *runs.part_;
     if (needs_transcoding(shared.bytes)) {
@@ -576,12 +554,7 @@ Result<pugi::xml_node> XmlRuns::next() {
     return run;
 }
 
-XmlChildren::XmlChildren(XmlRuns* runs, pugi::xml_node parent) noexcept
-    : part_(runs == nullptr ? nullptr : runs->part_.get()), next_(parent.first_child()) {}
-
-XmlChildren::~XmlChildren() = default;
-
-pugi::xml_node XmlChildren::next() {
+pugi::xml_node XmlChildren::next_or_rest() {
     for (;;) {
         if (rest_) {
             if (const pugi::xml_node node = rest_next_) {
@@ -594,21 +567,20 @@ pugi::xml_node XmlChildren::next() {
                 continue;
             }
             if (!run) part_->fail(std::move(run.error()));
-            rest_.reset();
+            drop_rest();
             continue;
         }
         const pugi::xml_node node = next_;
         if (!node) return node;
         next_ = node.next_sibling();
-        if (part_ == nullptr || part_->holes.empty() || node.type() != pugi::node_element ||
-            std::strcmp(node.name(), kPlaceholder) != 0) {
+        if (part_->holes.empty() || node.type() != pugi::node_element || std::strcmp(node.name(), kPlaceholder) != 0) {
             return node;
         }
         const auto hole = part_->holes.find(node.internal_object());
         if (hole == part_->holes.end()) return node;  // walked already, or the document's own
         const XmlHole rest = hole->second;
         part_->holes.erase(hole);
-        if (!part_->error) rest_ = std::make_unique<XmlRuns::Runs>(*part_, rest.begin, rest.end, rest.level, false);
+        if (!part_->error) rest_ = new XmlRuns::Runs(*part_, rest.begin, rest.end, rest.level, false);
     }
 }
 

@@ -3,9 +3,13 @@
 // writer bound to the namespace.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -47,6 +51,23 @@ private:
 //
 // A part not in UTF-8 (a byte order mark or NULs up front) is parsed whole,
 // as one run.
+// An element larger than the smallest run: where its start tag and its end
+// tag begin, where it ends, and how many elements it holds (itself
+// included), in the order of their start tags.
+struct XmlExtent {
+    std::size_t start;
+    std::size_t close;
+    std::size_t end;
+    std::size_t elements;
+};
+
+// A skeleton's rest: children in [begin, end), at that many skeletons deep.
+struct XmlHole {
+    std::size_t begin;
+    std::size_t end;
+    unsigned level;
+};
+
 class XmlRuns {
 public:
     static constexpr std::size_t kRunBytes = std::size_t{1} << 20;
@@ -66,8 +87,32 @@ public:
     // skeleton's rest walked since the last call was malformed.
     Result<pugi::xml_node> next();
 
-    struct Part;
     class Runs;
+
+    // What the parsers of one part share: its bytes, the large elements
+    // found in it, the placeholders of the skeletons alive, and the first
+    // error met where it could not be returned.
+    struct Part {
+        ByteBuffer bytes;
+        std::string name;
+        std::size_t run_bytes = kRunBytes;
+        std::vector<XmlExtent> large;  // by start
+        std::unordered_map<const void*, XmlHole> holes;
+        std::optional<HwpError> error;
+
+        std::string_view xml() const noexcept;
+        std::size_t run_budget(unsigned level) const noexcept;  // runs nested that many skeletons deep
+        std::size_t tail_bytes() const noexcept;
+        // Whether the element is parsed as a skeleton when over budget: not
+        // when it holds only text and no more than the tail's bytes.
+        bool splits(const XmlExtent& element, std::size_t budget) const noexcept;
+        HwpError malformed(std::string_view why) const;
+        void fail(HwpError failure);
+        const XmlExtent* large_at(std::size_t start) const noexcept;
+        // Indexes the elements larger than the smallest run within the
+        // element starting at start; false when it is never closed.
+        bool index_large(std::size_t start);
+    };
 
 private:
     friend class XmlChildren;
@@ -85,19 +130,37 @@ private:
 // Each rest is walked once: a second walk of the same node skips it.
 class XmlChildren {
 public:
-    // runs: the parser the node's run came from; null for a part parsed whole.
-    XmlChildren(XmlRuns* runs, pugi::xml_node parent) noexcept;
+    // runs: the parser the node's run came from; null for a part parsed
+    // whole. A parent's placeholders are recorded when its run is parsed,
+    // before its children are walked; a rest's runs hold none of their own.
+    XmlChildren(XmlRuns* runs, pugi::xml_node parent) noexcept
+        : part_(runs == nullptr ? nullptr : runs->part_.get()),
+          placeholders_(part_ != nullptr && !part_->holes.empty()),
+          next_(parent.first_child()) {}
     XmlChildren(const XmlChildren&) = delete;
     XmlChildren& operator=(const XmlChildren&) = delete;
-    ~XmlChildren();
+    ~XmlChildren() {
+        if (rest_ != nullptr) drop_rest();
+    }
 
     // The next child node of any type; an empty node after the last.
-    pugi::xml_node next();
+    pugi::xml_node next() {
+        if (rest_ == nullptr && !placeholders_) {  // the parent's own children, none a placeholder
+            const pugi::xml_node node = next_;
+            next_ = node.next_sibling();
+            return node;
+        }
+        return next_or_rest();
+    }
 
 private:
+    pugi::xml_node next_or_rest();
+    void drop_rest() noexcept;
+
     XmlRuns::Part* part_;
+    bool placeholders_;                   // placeholders were alive when the walk began
     pugi::xml_node next_;                 // the next of the parent's own children
-    std::unique_ptr<XmlRuns::Runs> rest_; // a placeholder's children, being read
+    XmlRuns::Runs* rest_ = nullptr;       // a placeholder's children, being read (owned)
     pugi::xml_node rest_next_;            // the next child of the rest's current run
 };
 

@@ -150,16 +150,12 @@ std::vector<tree::Block> SectionWalker::walk_list(pugi::xml_node node) {
     return blocks;
 }
 
-// Paragraphs under node, and under its sub-lists and memo groups, in order.
-// Packages written by tools put tables, pictures and equations where
-// Hangul would not (straight under the section, beside the paragraphs):
-// they are blocks where they stand.
-void SectionWalker::walk_blocks(pugi::xml_node node, std::vector<tree::Block>& out, int depth) {
-    if (depth > MAX_XML_NESTING) return;
-    for (XmlChildren children(runs_, node); const pugi::xml_node child = children.next();) walk_block(child, out, depth);
-}
-
-void SectionWalker::walk_block(pugi::xml_node child, std::vector<tree::Block>& out, int depth) {
+// One child of a list of blocks: a paragraph, a sub-list or memo group
+// (its paragraphs, in order), or an object. Packages written by tools put
+// tables, pictures and equations where Hangul would not (straight under the
+// section, beside the paragraphs): they are blocks where they stand.
+[[gnu::always_inline]] inline void SectionWalker::walk_block(pugi::xml_node child, std::vector<tree::Block>& out,
+                                                            int depth) {
     if (!is_element(child)) return;
     const std::string_view name = local_name(child);
     if (name == "p") {
@@ -171,6 +167,12 @@ void SectionWalker::walk_block(pugi::xml_node child, std::vector<tree::Block>& o
         walk_inline(child, paragraph, out, depth + 1);
         if (!paragraph.inlines.empty()) out.push_back(tree::Block{std::move(paragraph)});
     }
+}
+
+// Paragraphs under node, and under its sub-lists and memo groups, in order.
+void SectionWalker::walk_blocks(pugi::xml_node node, std::vector<tree::Block>& out, int depth) {
+    if (depth > MAX_XML_NESTING) return;
+    for (XmlChildren children(runs_, node); const pugi::xml_node child = children.next();) walk_block(child, out, depth);
 }
 
 void SectionWalker::walk_paragraph(pugi::xml_node paragraph_node, std::vector<tree::Block>& out, int depth) {
