@@ -450,19 +450,32 @@ struct Renderer {
     // index past what was written.
     std::size_t text_from(std::span<const tree::Inline> inlines, std::size_t k, escape::Flow& flow,
                           std::uint8_t dropped) {
-        std::string& stretch = shared.stretch;
-        stretch.clear();
+        // The stretch's text: one run's own text as long as it is one run
+        // (a long paragraph is not copied), else joined in shared.stretch.
+        std::string& joined = shared.stretch;
+        std::string_view first;
+        std::size_t pieces = 0;
+        const auto add = [&](const tree::Inline& item) {
+            const std::string& text = std::get<tree::Text>(item).text;
+            if (pieces == 0) {
+                first = text;
+            } else {
+                if (pieces == 1) joined.assign(first);
+                joined += text;
+            }
+            ++pieces;
+        };
+        const auto stretch = [&]() -> std::string_view { return pieces <= 1 ? first : std::string_view(joined); };
         std::size_t j = k;
         while (j < inlines.size() && std::holds_alternative<tree::Text>(inlines[j])) {
             if (!shared.options.emphasis || emphasis_of(inlines[j]) == 0) {
-                stretch += std::get<tree::Text>(inlines[j++]).text;
+                add(inlines[j++]);
                 continue;
             }
-            const bool at_start = stretch.empty();
+            const bool at_start = stretch().empty();
             const std::size_t tail = out.size() - std::min<std::size_t>(out.size(), kAddressLookBehind);
-            const Group group = plan_group(inlines, j, at_start ? flow.before : escape::last_kind(stretch),
-                                           at_start ? std::string_view(out).substr(tail) : std::string_view(stretch),
-                                           dropped);
+            const Group group = plan_group(inlines, j, at_start ? flow.before : escape::last_kind(stretch()),
+                                           at_start ? std::string_view(out).substr(tail) : stretch(), dropped);
             if (group.common != 0 || group.scripted) {
                 if (j > k) break;
                 const std::size_t start = out.size();
@@ -470,10 +483,10 @@ struct Renderer {
                 if (math_in_paragraph) after_equation(out, start);
                 return j;
             }
-            for (; j < group.end; ++j) stretch += std::get<tree::Text>(inlines[j]).text;
+            for (; j < group.end; ++j) add(inlines[j]);
         }
         const std::size_t start = out.size();
-        escape::append_text(out, stretch, flow, follows(inlines.subspan(j)));
+        escape::append_text(out, stretch(), flow, follows(inlines.subspan(j)));
         if (math_in_paragraph) after_equation(out, start);
         return j;
     }
