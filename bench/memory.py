@@ -8,7 +8,8 @@ Sections are built from our fixture writers, one chunk repeated: "tiny" is
 many small elements (one-character runs, line breaks, tabs), "long" is long
 text runs, "tables" is a table per paragraph, "bigtable" one paragraph
 holding one table of all the rows, "onecell" one paragraph holding a table
-of one cell that holds all the paragraphs. The bound checked is 2.5 times
+of one cell that holds all the paragraphs, "oneparagraph" one paragraph of
+all the runs, "onetext" one paragraph of one run of one text. The bound checked is 2.5 times
 the inflated section plus 128 MiB, for the whole process (the interpreter
 with marlune imported, measured the same way, is printed as the base).
 """
@@ -47,6 +48,10 @@ def hwpx_chunk(mix: str) -> str:
                        for r in range(80))
     if mix == "onecell":
         return "".join(xf.p(f"{n} 번째 문단의 본문 텍스트") for n in range(500))
+    if mix == "oneparagraph":
+        return "".join(xf.run(xf.t(f"{n} 번째 조각 "), xf.LINE_BREAK, char=n % 2) for n in range(1000))
+    if mix == "onetext":
+        return "긴 문장의 본문 텍스트 " * 2000
     cells = [[xf.cell(f"{r}-{c}", r, c) for c in range(4)] for r in range(4)]
     return "".join(xf.p(xf.table(cells, 4, 4)) for _ in range(40))
 
@@ -54,7 +59,8 @@ def hwpx_chunk(mix: str) -> str:
 def hwpx_frame(mix: str) -> tuple[str, str]:
     """What the repeated chunks stand in: the section itself, or one
     paragraph's table (of many rows, or of one cell)."""
-    inner = xf.p(xf.run("\x00")) if mix in ("bigtable", "onecell") else "\x00"
+    inner = {"bigtable": xf.p(xf.run("\x00")), "onecell": xf.p(xf.run("\x00")), "oneparagraph": '<hp:p id="0" paraPrIDRef="0" styleIDRef="0">\x00</hp:p>',
+             "onetext": xf.p(xf.run("<hp:t>\x00</hp:t>"))}.get(mix, "\x00")
     head, tail = xf.section(inner).split("\x00")
     if mix == "bigtable":
         return head + '<hp:tbl rowCnt="0" colCnt="4">', "</hp:tbl>" + tail
@@ -110,7 +116,8 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--mib", type=int, nargs="*", default=[64, 200])
     parser.add_argument("--hwp-mib", type=int, nargs="*", default=[255])
-    parser.add_argument("--mix", nargs="*", default=["tiny", "long", "tables", "bigtable", "onecell"])
+    parser.add_argument("--mix", nargs="*",
+                        default=["tiny", "long", "tables", "bigtable", "onecell", "oneparagraph", "onetext"])
     parser.add_argument("--keep", type=Path, help="folder to keep the documents in")
     args = parser.parse_args()
     base = peak_rss("import marlune")
