@@ -173,36 +173,36 @@ const XmlExtent* XmlRuns::Part::large_at(std::size_t start) const noexcept {
 }
 
 bool XmlRuns::Part::index_large(std::size_t start) {
-        const std::string_view text = xml();
-        const std::size_t threshold = run_budget(kRunHalvings);
-        std::vector<std::pair<std::size_t, std::size_t>> open;  // start, elements up to it
-        std::size_t deeper = 0;  // open beyond kMaxIndexedNesting
-        std::size_t elements = 0;
-        for (std::size_t k = start; k < text.size(); k = text.find('<', k)) {
-            const MarkupEnd markup = scan_markup(text, k);
-            if (markup.kind == Markup::Unterminated) return false;
-            if (markup.kind == Markup::Open || markup.kind == Markup::Empty) ++elements;
-            if (markup.kind == Markup::Open) {
-                if (open.size() < kMaxIndexedNesting) open.emplace_back(k, elements);
-                else ++deeper;
-            } else if (markup.kind == Markup::Close) {
-                if (deeper > 0) {
-                    --deeper;
-                } else {
-                    if (open.empty()) return false;
-                    const auto [from, before] = open.back();
-                    open.pop_back();
-                    if (markup.end - from > threshold) large.push_back({from, k, markup.end, elements - before + 1});
-                    if (open.empty()) break;
-                }
+    const std::string_view text = xml();
+    const std::size_t threshold = run_budget(kRunHalvings);
+    std::vector<std::pair<std::size_t, std::size_t>> open;  // start, elements up to it
+    std::size_t deeper = 0;  // open beyond kMaxIndexedNesting
+    std::size_t elements = 0;
+    for (std::size_t k = start; k < text.size(); k = text.find('<', k)) {
+        const MarkupEnd markup = scan_markup(text, k);
+        if (markup.kind == Markup::Unterminated) return false;
+        if (markup.kind == Markup::Open || markup.kind == Markup::Empty) ++elements;
+        if (markup.kind == Markup::Open) {
+            if (open.size() < kMaxIndexedNesting) open.emplace_back(k, elements);
+            else ++deeper;
+        } else if (markup.kind == Markup::Close) {
+            if (deeper > 0) {
+                --deeper;
+            } else {
+                if (open.empty()) return false;
+                const auto [from, before] = open.back();
+                open.pop_back();
+                if (markup.end - from > threshold) large.push_back({from, k, markup.end, elements - before + 1});
+                if (open.empty()) break;
             }
-            k = markup.end;
         }
-        if (!open.empty()) return false;
-        std::ranges::sort(large, {}, &XmlExtent::start);
-        const auto repeated = std::ranges::unique(large, {}, &XmlExtent::start);
-        large.erase(repeated.begin(), repeated.end());
-        return true;
+        k = markup.end;
+    }
+    if (!open.empty()) return false;
+    std::ranges::sort(large, {}, &XmlExtent::start);
+    const auto repeated = std::ranges::unique(large, {}, &XmlExtent::start);
+    large.erase(repeated.begin(), repeated.end());
+    return true;
 }
 
 namespace {
@@ -511,7 +511,7 @@ XmlRuns::XmlRuns(std::unique_ptr<Part> part) : part_(std::move(part)) {}
 XmlRuns::XmlRuns(XmlRuns&&) noexcept = default;
 XmlRuns::~XmlRuns() = default;
 
-void XmlChildren::drop_rest() noexcept { delete std::exchange(rest_, nullptr); }
+void XmlChildren::RunsDeleter::operator()(XmlRuns::Runs* runs) const noexcept { delete runs; }
 
 Result<XmlRuns> XmlRuns::open(ByteBuffer bytes, std::string_view name) {
     auto part = std::make_unique<Part>();
@@ -567,7 +567,7 @@ pugi::xml_node XmlChildren::next_or_rest() {
                 continue;
             }
             if (!run) part_->fail(std::move(run.error()));
-            drop_rest();
+            rest_.reset();
             continue;
         }
         const pugi::xml_node node = next_;
@@ -580,7 +580,7 @@ pugi::xml_node XmlChildren::next_or_rest() {
         if (hole == part_->holes.end()) return node;  // walked already, or the document's own
         const XmlHole rest = hole->second;
         part_->holes.erase(hole);
-        if (!part_->error) rest_ = new XmlRuns::Runs(*part_, rest.begin, rest.end, rest.level, false);
+        if (!part_->error) rest_.reset(new XmlRuns::Runs(*part_, rest.begin, rest.end, rest.level, false));
     }
 }
 

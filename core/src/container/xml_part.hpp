@@ -139,9 +139,7 @@ public:
           next_(parent.first_child()) {}
     XmlChildren(const XmlChildren&) = delete;
     XmlChildren& operator=(const XmlChildren&) = delete;
-    ~XmlChildren() {
-        if (rest_ != nullptr) drop_rest();
-    }
+    ~XmlChildren() = default;
 
     // The next child node of any type; an empty node after the last.
     pugi::xml_node next() {
@@ -155,13 +153,17 @@ public:
 
 private:
     pugi::xml_node next_or_rest();
-    void drop_rest() noexcept;
+
+    // Releases a rest's parser where XmlRuns::Runs is complete.
+    struct RunsDeleter {
+        void operator()(XmlRuns::Runs* runs) const noexcept;
+    };
 
     XmlRuns::Part* part_;
-    bool placeholders_;                   // placeholders were alive when the walk began
-    pugi::xml_node next_;                 // the next of the parent's own children
-    XmlRuns::Runs* rest_ = nullptr;       // a placeholder's children, being read (owned)
-    pugi::xml_node rest_next_;            // the next child of the rest's current run
+    bool placeholders_;     // placeholders were alive when the walk began
+    pugi::xml_node next_;   // the next of the parent's own children
+    std::unique_ptr<XmlRuns::Runs, RunsDeleter> rest_;  // a placeholder's children, being read
+    pugi::xml_node rest_next_;  // the next child of the rest's current run
 };
 
 // For tests: the bytes of a run (and so the size from which an element is
