@@ -9,7 +9,7 @@ BUILD := build
 CPP_BUILD := $(BUILD)/cpp-tests
 SAMPLE := examples/sample.hwp
 
-.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench fuzz check-streams wheel test-wheel
+.PHONY: all demo test test-cpp test-python test-sanitize install deps clean bench bench-memory fuzz check-streams wheel test-wheel
 
 all: install
 
@@ -77,6 +77,9 @@ bench: install
 
 # libFuzzer targets (clang from Debian), FUZZ_SECONDS each (default 120).
 FUZZ_CXX ?= clang++-19
+bench-memory: install
+	$(PY) bench/memory.py
+
 fuzz: $(VENV)/.ready
 	@command -v $(FUZZ_CXX) >/dev/null 2>&1 || { [ "$$(id -u)" -eq 0 ] && apt-get install -y -qq clang-19 libclang-rt-19-dev; } \
 	  || { echo "install clang: sudo apt-get install clang-19 libclang-rt-19-dev" >&2; exit 1; }
