@@ -125,6 +125,25 @@ def test_malformed_rests_fail_as_whole_parses_do(damage):
             in_runs(run_bytes, marlune.convert, source)
 
 
+MASTER_PAGE = ('<masterPage xmlns:hp="p"><hp:subList>' + "".join(xf.p(f"바탕쪽 {n}") for n in range(200))
+               + "</hp:subList></masterPage>")
+
+
+def with_master_page(page: str) -> bytes:
+    section = xf.section(xf.p(xf.run('<hp:secPr><hp:masterPage idRef="mp0"/></hp:secPr>', xf.t("본문"))))
+    return xf.package([section], items={"mp0": "Contents/masterpage0.xml"},
+                      extra={"Contents/masterpage0.xml": page})
+
+
+def test_master_pages_are_read_in_runs_and_left_out_when_malformed():
+    whole = in_runs(WHOLE, marlune.convert, with_master_page(MASTER_PAGE), headers=True)
+    assert whole.startswith("본문") and whole.count("바탕쪽") == 200
+    for run_bytes in RUN_BYTES:
+        assert in_runs(run_bytes, marlune.convert, with_master_page(MASTER_PAGE), headers=True) == whole
+        unclosed = with_master_page(MASTER_PAGE.replace("</hp:subList>", ""))
+        assert in_runs(run_bytes, marlune.convert, unclosed, headers=True) == "본문"
+
+
 def corpus_files() -> list[Path]:
     return sorted(CORPUS_HWPX.rglob("*.hwpx")) if CORPUS_HWPX.is_dir() else []
 

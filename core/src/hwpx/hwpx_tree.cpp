@@ -509,9 +509,16 @@ void walk_master_pages(ZipArchive& zip, const PackageIndex& index, const std::ve
         if (item == nullptr || !seen.insert(id).second) continue;
         const ZipEntry* entry = find_item_entry(zip, item->href);
         if (entry == nullptr) continue;
-        auto part = read_xml_part(zip, *entry);
-        if (!part) continue;
-        auto blocks = walker.walk_list((*part)->root());
+        // Read a run at a time, as sections are; a malformed page is left out.
+        auto runs = read_xml_runs(zip, *entry);
+        if (!runs) continue;
+        std::vector<tree::Block> blocks;
+        for (;;) {
+            auto run = runs->next();
+            if (!run) blocks.clear();
+            if (!run || !*run) break;
+            walker.walk_list(*run, *runs, blocks);
+        }
         if (!blocks.empty()) document.footers.push_back(std::move(blocks));
     }
 }

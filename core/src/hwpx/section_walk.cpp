@@ -144,10 +144,10 @@ void SectionWalker::walk_run(pugi::xml_node run, XmlRuns& runs) {
     runs_ = nullptr;
 }
 
-std::vector<tree::Block> SectionWalker::walk_list(pugi::xml_node node) {
-    std::vector<tree::Block> blocks;
-    walk_blocks(node, blocks, 0);
-    return blocks;
+void SectionWalker::walk_list(pugi::xml_node run, XmlRuns& runs, std::vector<tree::Block>& out) {
+    runs_ = &runs;
+    walk_blocks(run, out, 0);
+    runs_ = nullptr;
 }
 
 // One child of a list of blocks: a paragraph, a sub-list or memo group

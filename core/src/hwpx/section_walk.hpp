@@ -70,8 +70,9 @@ public:
     void begin_section();
     void walk_run(pugi::xml_node run, XmlRuns& runs);
 
-    // The paragraphs under node (a master page, a sub-list) as blocks.
-    std::vector<tree::Block> walk_list(pugi::xml_node node);
+    // The paragraphs of a run of a part's root's children (a master page's
+    // sub-list) as blocks.
+    void walk_list(pugi::xml_node run, XmlRuns& runs, std::vector<tree::Block>& out);
 
 private:
     struct OpenField {
