@@ -2,13 +2,15 @@
 // instructions under callgrind (the conversion is in convert_one, which
 // --toggle-collect can single out) and for comparing outputs before and
 // after a change.
-//   marlune_convert_each exact|faithful OUTDIR|- FILE...
+//   marlune_convert_each exact|faithful|headers OUTDIR|- FILE...
 // exact is hwp_to_markdown, faithful is convert_file with the default
-// options. With an OUTDIR, the Markdown of the k-th file is written to
-// OUTDIR/k.md (a failure as its error text to OUTDIR/k.err).
+// options, headers the same with headers, footers and master pages. With
+// an OUTDIR, the Markdown of the k-th file is written to OUTDIR/k.md (a
+// failure as its error text to OUTDIR/k.err).
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "marlune/faithful.hpp"
 #include "marlune/markdown.hpp"
@@ -16,12 +18,12 @@
 namespace {
 
 // One conversion: the Markdown, or the error's text after a 0x01 byte.
-[[gnu::noinline]] std::string convert_one(const char* path, bool exact) {
+[[gnu::noinline]] std::string convert_one(const char* path, bool exact, const marlune::ConvertOptions& options) {
     if (exact) {
         auto markdown = marlune::hwp_to_markdown(path);
         return markdown ? std::move(*markdown) : "\x01" + marlune::display_text(markdown.error());
     }
-    auto converted = marlune::convert_file(path, marlune::ConvertOptions{});
+    auto converted = marlune::convert_file(path, options);
     return converted ? std::move(converted->markdown) : "\x01" + marlune::display_text(converted.error());
 }
 
@@ -35,14 +37,17 @@ void write_file(const std::string& path, std::string_view text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || (std::strcmp(argv[1], "exact") != 0 && std::strcmp(argv[1], "faithful") != 0)) {
-        std::fprintf(stderr, "usage: %s exact|faithful OUTDIR|- FILE...\n", argv[0]);
+    const std::string_view mode = argc < 3 ? "" : argv[1];
+    if (mode != "exact" && mode != "faithful" && mode != "headers") {
+        std::fprintf(stderr, "usage: %s exact|faithful|headers OUTDIR|- FILE...\n", argv[0]);
         return 2;
     }
-    const bool exact = std::strcmp(argv[1], "exact") == 0;
+    const bool exact = mode == "exact";
+    marlune::ConvertOptions options;
+    options.headers = mode == "headers";
     const std::string out = argv[2];
     for (int k = 3; k < argc; ++k) {
-        const std::string result = convert_one(argv[k], exact);
+        const std::string result = convert_one(argv[k], exact, options);
         if (out == "-") continue;
         const bool failed = !result.empty() && result[0] == '\x01';
         write_file(out + "/" + std::to_string(k - 3) + (failed ? ".err" : ".md"),
