@@ -139,9 +139,7 @@ void SectionWalker::begin_section() {
 void SectionWalker::walk_run(pugi::xml_node run, XmlRuns& runs) {
     // The section's definition stands in its first paragraph, in the first run.
     if (std::exchange(first_run_, false)) outline_numbering_ = outline_numbering(run);
-    runs_ = &runs;
-    walk_blocks(run, document_.body, 0);
-    runs_ = nullptr;
+    walk_list(run, runs, document_.body);
 }
 
 void SectionWalker::walk_list(pugi::xml_node run, XmlRuns& runs, std::vector<tree::Block>& out) {
@@ -500,26 +498,32 @@ void SectionWalker::walk_memo(pugi::xml_node field, tree::Paragraph& paragraph, 
     for (XmlChildren children(runs_, field); const pugi::xml_node child = children.next();) {
         if (!index) {
             if (!is_element(child) || local_name(child) != "subList") continue;
-            index = static_cast<std::uint32_t>(document_.notes.size());
-            document_.notes.push_back(tree::Note{tree::NoteKind::Footnote, {}});
-            paragraph.inlines.emplace_back(std::in_place_type<tree::NoteRef>, *index);
+            index = open_note(tree::NoteKind::Footnote, paragraph);
         }
         if (depth + 1 <= MAX_XML_NESTING) walk_block(child, blocks, depth + 1);
     }
-    if (!index) return;
-    document_.notes[*index].blocks = std::move(blocks);
-    link_run_open_ = false;
+    if (index) close_note(*index, std::move(blocks));
 }
 
 // A note's reference goes where it stands; its paragraphs go to the note.
 void SectionWalker::walk_note(pugi::xml_node note, tree::NoteKind kind, tree::Paragraph& paragraph, int depth) {
+    const std::uint32_t index = open_note(kind, paragraph);
+    std::vector<tree::Block> blocks;
+    walk_blocks(note, blocks, depth + 1);
+    close_note(index, std::move(blocks));
+}
+
+// A note's place in the list and its reference in the paragraph. The
+// note's own paragraphs may add notes: its blocks are filled in once they
+// are walked, the list having grown meanwhile.
+std::uint32_t SectionWalker::open_note(tree::NoteKind kind, tree::Paragraph& paragraph) {
     const auto index = static_cast<std::uint32_t>(document_.notes.size());
     document_.notes.push_back(tree::Note{kind, {}});
     paragraph.inlines.emplace_back(std::in_place_type<tree::NoteRef>, index);
-    // The note's own paragraphs may add notes: its blocks are filled in
-    // once they are walked, the list having grown meanwhile.
-    std::vector<tree::Block> blocks;
-    walk_blocks(note, blocks, depth + 1);
+    return index;
+}
+
+void SectionWalker::close_note(std::uint32_t index, std::vector<tree::Block> blocks) {
     document_.notes[index].blocks = std::move(blocks);
     link_run_open_ = false;
 }

@@ -99,6 +99,8 @@ private:
     void append_form_text(tree::Paragraph& paragraph, std::string_view text);
     void walk_switch(pugi::xml_node choice, tree::Paragraph& paragraph, std::vector<tree::Block>& after, int depth);
     void walk_memo(pugi::xml_node field, tree::Paragraph& paragraph, int depth);
+    std::uint32_t open_note(tree::NoteKind kind, tree::Paragraph& paragraph);
+    void close_note(std::uint32_t index, std::vector<tree::Block> blocks);
     void walk_note(pugi::xml_node note, tree::NoteKind kind, tree::Paragraph& paragraph, int depth);
     tree::Table walk_table(pugi::xml_node table, int depth);
     tree::Image walk_picture(pugi::xml_node picture, int depth);
